@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+
+const int HOST_TEXT_CAPACITY = 256;
+
+// Owned by the entry point for the whole run and lent to the front panel.
+struct FrontPanelState {
+    // The host edit's text less its spaces: at most 255 characters and the zero.
+    wchar_t hostText[HOST_TEXT_CAPACITY];
+    HWND panelWindow;
+    // True from the panel's initialisation until it ends itself with a command.
+    bool panelOpen;
+
+    FrontPanelState()
+        : hostText{}, panelWindow(nullptr), panelOpen(false)
+    {
+    }
+};

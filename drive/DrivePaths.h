@@ -1,0 +1,25 @@
+#pragma once
+
+#include "StringStorage.h"
+
+// Every location the launcher uses is derived afresh, on each call, from the
+// full path of its own executable: nothing is cached and nothing is created.
+
+// Full path of the running executable; leaves out untouched on failure.
+bool getModulePath(StringStorage& out);
+
+// Serial of the volume holding the executable as eight lower-case hex digits,
+// 00000000 when it cannot be read.
+void getDriveIdentity(StringStorage& out);
+
+// Serial of the volume whose root is rootPath (null: the current directory's).
+void getVolumeIdentity(const wchar_t* rootPath, StringStorage& out);
+
+void getDataFolder(StringStorage& out);
+void getViewerPath(StringStorage& out);
+void getServerPath(StringStorage& out);
+void getViewerSettingsPath(StringStorage& out);
+void getServerSettingsPath(StringStorage& out);
+
+// prefix followed directly by the drive identity, e.g. loader1a2b3c4d.
+void getWindowClassName(const wchar_t* prefix, StringStorage& out);

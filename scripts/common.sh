@@ -1,0 +1,80 @@
+# Shared by the project's scripts: build, a private Wine prefix with mapped
+# test drives, and an Xvfb display. Everything started here is stopped by its
+# own process id or by `wineserver -k` with the same WINEPREFIX.
+
+KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KORVANE_BUILD=${KORVANE_BUILD:-$KORVANE_ROOT/build}
+
+korvane_build() {
+  bash "$KORVANE_ROOT/scripts/setup.sh"
+  cmake -S "$KORVANE_ROOT" -B "$KORVANE_BUILD" \
+        -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-i686.cmake" "$@" >/dev/null
+  cmake --build "$KORVANE_BUILD" -j"$(nproc)"
+}
+
+# korvane_wine_start PREFIX [LETTER:FOLDER:SERIAL ...]
+# Creates the prefix, maps each drive letter to its folder with the given
+# volume serial, and starts a persistent wineserver with detached output.
+korvane_wine_start() {
+  export WINEPREFIX=$1; shift
+  export WINEDEBUG=-all
+  export WINEARCH=win32
+  # No prompts to install the browser or .NET runtimes while the prefix is made.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1
+    # Without a window manager: Wine draws the frames itself and destroys
+    # windows at once; a crash never waits on a dialog.
+    cat > "$WINEPREFIX/korvane.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+    wine regedit /S "$(winepath -w "$WINEPREFIX/korvane.reg")" </dev/null >/dev/null 2>&1
+    wineserver -k || true
+    wineserver -w || true
+  fi
+  local map letter folder serial
+  for map in "$@"; do
+    IFS=: read -r letter folder serial <<<"$map"
+    mkdir -p "$folder"
+    printf '%s\n' "$serial" > "$folder/.windows-serial"
+    ln -sfn "$folder" "$WINEPREFIX/dosdevices/${letter}:"
+  done
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+korvane_wine_stop() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+}
+
+# korvane_xvfb_start [WIDTHxHEIGHT]: starts Xvfb on a free display, sets DISPLAY.
+korvane_xvfb_start() {
+  local size=${1:-1280x1024}
+  local fifo
+  fifo=$(mktemp -u /tmp/korvane-xvfb.XXXXXX)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+  KORVANE_XVFB_PID=$!
+  local number
+  read -r number <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=":$number"
+}
+
+korvane_xvfb_stop() {
+  if [ -n "${KORVANE_XVFB_PID:-}" ]; then
+    kill "$KORVANE_XVFB_PID" 2>/dev/null || true
+    wait "$KORVANE_XVFB_PID" 2>/dev/null || true
+    KORVANE_XVFB_PID=
+  fi
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test under Wine and Xvfb, in a Wine prefix
+# made for this run and removed afterwards.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+korvane_build
+
+run=$(mktemp -d /tmp/korvane-tests.XXXXXX)
+cleanup() {
+  korvane_wine_stop
+  korvane_xvfb_stop
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+korvane_xvfb_start
+korvane_wine_start "$run/prefix" "e:$run/drive-e:1a2b3c4d" "f:$run/drive-f:00c0ffee"
+
+cd "$KORVANE_BUILD"
+ctest --output-on-failure -j"$(nproc)" "$@"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, as root. Does nothing when all is there.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+for p in wine wine32:i386 g++-mingw-w64-i686 binutils-mingw-w64-i686 cmake make xvfb xauth googletest imagemagick; do
+  have "$p" || need+=("$p")
+done
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+echo "Installing: ${need[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

@@ -1,0 +1,172 @@
+#include "../drive/StringStorage.h"
+#include "../ui/FrontPanel.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+
+namespace {
+
+std::wstring textOf(const StringStorage& s)
+{
+    return s.getString() != nullptr ? std::wstring(s.getString()) : std::wstring(L"<no text>");
+}
+
+TEST(StringStorage, NoTextAndEmptyTextAreDifferentStates)
+{
+    StringStorage s;
+    EXPECT_EQ(s.getString(), nullptr);
+    EXPECT_EQ(s.getLength(), 0u);
+    EXPECT_TRUE(s.isEqualTo(nullptr));
+    EXPECT_FALSE(s.isEqualTo(L""));
+
+    s.setString(L"");
+    ASSERT_NE(s.getString(), nullptr);
+    EXPECT_EQ(s.getString()[0], L'\0');
+    EXPECT_EQ(s.getLength(), 0u);
+    EXPECT_TRUE(s.isEqualTo(L""));
+    EXPECT_FALSE(s.isEqualTo(nullptr));
+
+    s.setString(L"abc");
+    s.setString(nullptr);
+    EXPECT_EQ(s.getString(), nullptr);
+    EXPECT_EQ(s.getLength(), 0u);
+}
+
+TEST(StringStorage, AppendBuildsSectionNamesAndActsAsSetWithoutText)
+{
+    StringStorage s;
+    s.appendString(nullptr);
+    EXPECT_EQ(s.getString(), nullptr);
+
+    s.appendString(L"History");
+    s.appendString(L"\\");
+    s.appendString(L"abc");
+    EXPECT_EQ(textOf(s), L"History\\abc");
+    EXPECT_EQ(s.getLength(), 11u);
+
+    s.appendString(L"");
+    EXPECT_EQ(textOf(s), L"History\\abc");
+}
+
+TEST(StringStorage, CopyPrefixBoundsAndInPlace)
+{
+    StringStorage path;
+    path.setString(L"C:\\dir\\app.exe");
+    StringStorage target;
+
+    path.copyPrefix(100, target);
+    EXPECT_EQ(textOf(target), L"C:\\dir\\app.exe");
+    path.copyPrefix(-1, target);
+    ASSERT_NE(target.getString(), nullptr);
+    EXPECT_EQ(target.getLength(), 0u);
+    path.copyPrefix(0, target);
+    EXPECT_EQ(textOf(target), L"C");
+
+    path.copyPrefix(2, path);
+    EXPECT_EQ(textOf(path), L"C:\\");
+    EXPECT_EQ(path.getLength(), 3u);
+
+    StringStorage empty;
+    empty.setString(L"");
+    empty.copyPrefix(5, target);
+    EXPECT_EQ(textOf(target), L"");
+}
+
+TEST(StringStorage, FormatHexIdentityAndWideStrings)
+{
+    StringStorage s;
+    s.format(L"%.8x", 0u);
+    EXPECT_EQ(textOf(s), L"00000000");
+    s.format(L"%.8x", 255u);
+    EXPECT_EQ(textOf(s), L"000000ff");
+    s.format(L"%.8x", 0xFFFFFFFFu);
+    EXPECT_EQ(textOf(s), L"ffffffff");
+    s.format(L"%.8x", 0x1A2B3C4Du);
+    EXPECT_EQ(textOf(s), L"1a2b3c4d");
+
+    // %s takes wide text, as the Windows runtime reads it; a narrow reading
+    // would stop after the first character.
+    s.format(L"%s\\%s_%s", L"E:\\Apps\\Data", L"viewer", L"settings.ini");
+    EXPECT_EQ(textOf(s), L"E:\\Apps\\Data\\viewer_settings.ini");
+    s.format(L"%s%s", L"loader", L"\x00e9\x4e2d");
+    EXPECT_EQ(textOf(s), L"loader\x00e9\x4e2d");
+    EXPECT_EQ(s.getLength(), 8u);
+    s.format(L"%d|%s|", -7, L"");
+    EXPECT_EQ(textOf(s), L"-7||");
+}
+
+TEST(StringStorage, FormatReusesALargeEnoughArrayOnly)
+{
+    StringStorage s;
+    s.setString(L"0123456789");
+    const wchar_t* before = s.getString();
+    s.format(L"%s", L"abc");
+    EXPECT_EQ(s.getString(), before);
+    EXPECT_EQ(s.getLength(), 3u);
+    EXPECT_EQ(s.getString()[3], L'\0');
+
+    // The length now equals n, so n + 1 characters do not fit the test.
+    s.format(L"%s", L"xyz");
+    EXPECT_EQ(textOf(s), L"xyz");
+
+    // Growing past the kept array.
+    std::wstring longText(5000, L'q');
+    s.format(L"%s!", longText.c_str());
+    EXPECT_EQ(s.getLength(), 5001u);
+    EXPECT_EQ(textOf(s), longText + L"!");
+}
+
+TEST(StringStorage, EqualityIsExactAndCaseSensitive)
+{
+    StringStorage s;
+    s.setString(L"Host");
+    EXPECT_TRUE(s.isEqualTo(L"Host"));
+    EXPECT_FALSE(s.isEqualTo(L"host"));
+    EXPECT_FALSE(s.isEqualTo(L"Hos"));
+    EXPECT_FALSE(s.isEqualTo(L"Host "));
+    EXPECT_FALSE(s.isEqualTo(nullptr));
+}
+
+TEST(StringStorage, OversizedAllocationThrowsBadAlloc)
+{
+    EXPECT_THROW(allocateWideArray(0x80000000u), std::bad_alloc);
+}
+
+TEST(FormatToArray, FollowsTheCountedFormatterContract)
+{
+    wchar_t array[8];
+    wmemset(array, L'#', 8);
+    EXPECT_EQ(formatToArray(array, 8, L"%d", 12345), 5);
+    EXPECT_EQ(std::wstring(array), L"12345");
+
+    wmemset(array, L'#', 8);
+    int result = formatToArray(array, 4, L"%s", L"abcdef");
+    EXPECT_TRUE(result == 4 || result < 0);
+    EXPECT_EQ(std::wstring(array, 4), L"abcd");
+    EXPECT_EQ(array[4], L'#') << "nothing may be written past the count";
+}
+
+TEST(RemoveSpaces, DropsOnlyPlainSpaces)
+{
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* host;
+    } cases[] = {
+        {L"", L""},
+        {L"   ", L""},
+        {L"  my host ::443 ", L"myhost::443"},
+        {L"a\tb", L"a\tb"},
+        {L"a\x00a0 b", L"a\x00a0b"},
+        {L"\"quoted host\"", L"\"quotedhost\""},
+    };
+    for (const Case& c : cases) {
+        wchar_t text[64];
+        wcscpy(text, c.typed);
+        removeSpaces(text);
+        EXPECT_EQ(std::wstring(text), c.host) << "typed: [" << std::wstring(c.typed).size() << " units]";
+    }
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+#include "TestSupport.h"
+
+#include <shellapi.h>
+
+std::wstring ownFolder()
+{
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+bool testDrivesMapped()
+{
+    DWORD serial = 0;
+    std::wstring root = std::wstring(TEST_DRIVE) + L"\\";
+    if (!GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+        return false;
+    wchar_t text[16];
+    _snwprintf(text, 16, L"%.8x", static_cast<unsigned>(serial));
+    text[15] = 0;
+    return std::wstring(text) == TEST_DRIVE_SERIAL;
+}
+
+void makeFolders(const std::wstring& path)
+{
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void removeTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+bool copyFileTo(const std::wstring& from, const std::wstring& to)
+{
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool fileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring readUtf16File(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    std::wstring text;
+    wchar_t chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        text.append(chunk, read / sizeof(wchar_t));
+    CloseHandle(file);
+    return text;
+}
+
+void writeBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << wideToUtf8(path);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void writeUtf16File(const std::wstring& path, const std::wstring& text)
+{
+    std::string bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    writeBytes(path, bytes);
+}
+
+std::vector<std::wstring> readLogLines(const std::wstring& path)
+{
+    std::vector<std::wstring> lines;
+    std::wstring text = readUtf16File(path);
+    size_t start = 0;
+    for (size_t end = text.find(L'\n'); end != std::wstring::npos; end = text.find(L'\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    ProcessResult result;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return result;
+    result.started = true;
+    CloseHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        result.finished = true;
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+std::wstring utf8ToWide(const std::string& text)
+{
+    int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(count, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+    return wide;
+}
+
+std::string wideToUtf8(const std::wstring& text)
+{
+    int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(count, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], count, nullptr, nullptr);
+    return narrow;
+}

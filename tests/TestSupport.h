@@ -1,0 +1,46 @@
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// Drives that the test run maps into its Wine prefix, with known serials.
+const wchar_t TEST_DRIVE[] = L"E:";
+const wchar_t TEST_DRIVE_SERIAL[] = L"1a2b3c4d";
+const wchar_t OTHER_TEST_DRIVE[] = L"F:";
+const wchar_t OTHER_TEST_DRIVE_SERIAL[] = L"00c0ffee";
+
+// Folder of the running test program, without a trailing backslash.
+std::wstring ownFolder();
+
+// True when the test drives of the harness are mapped (the run goes through
+// scripts/run-tests.sh); tests that need them skip otherwise.
+bool testDrivesMapped();
+
+void makeFolders(const std::wstring& path);
+void removeTree(const std::wstring& path);
+bool copyFileTo(const std::wstring& from, const std::wstring& to);
+bool fileExists(const std::wstring& path);
+
+std::wstring readUtf16File(const std::wstring& path);
+void writeBytes(const std::wstring& path, const std::string& bytes);
+// Writes text as UTF-16LE with a byte order mark.
+void writeUtf16File(const std::wstring& path, const std::wstring& text);
+
+// Lines of the stand-ins' log, one launch each (without the line feed).
+std::vector<std::wstring> readLogLines(const std::wstring& path);
+
+struct ProcessResult {
+    bool started = false;
+    bool finished = false;
+    DWORD exitCode = 0;
+};
+
+// Starts commandLine, waits up to timeoutMs, kills it on expiry.
+ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs = 20000);
+
+std::wstring utf8ToWide(const std::string& text);
+std::string wideToUtf8(const std::wstring& text);
