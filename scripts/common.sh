@@ -21,6 +21,7 @@ korvane_wine_start() {
   export WINEARCH=win32
   # No prompts to install the browser or .NET runtimes while the prefix is made.
   export WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i </dev/null >/dev/null 2>&1
     # Without a window manager: Wine draws the frames itself and destroys

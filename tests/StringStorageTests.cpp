@@ -158,7 +158,7 @@ TEST(RemoveSpaces, DropsOnlyPlainSpaces)
         {L"   ", L""},
         {L"  my host ::443 ", L"myhost::443"},
         {L"a\tb", L"a\tb"},
-        {L"a\x00a0 b", L"a\x00a0b"},
+        {L"a\x00a0 b", L"a\x00a0" L"b"},
         {L"\"quoted host\"", L"\"quotedhost\""},
     };
     for (const Case& c : cases) {

@@ -103,7 +103,7 @@ std::vector<std::wstring> readLogLines(const std::wstring& path)
     return lines;
 }
 
-ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs)
+ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs, const wchar_t* applicationName)
 {
     ProcessResult result;
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
@@ -111,7 +111,8 @@ ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(applicationName, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return result;
     result.started = true;
     CloseHandle(process.hThread);
@@ -140,4 +141,19 @@ std::string wideToUtf8(const std::wstring& text)
     std::string narrow(count, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], count, nullptr, nullptr);
     return narrow;
+}
+
+void layOutDriveFolder(const std::wstring& folder, const std::wstring& program, const std::wstring& launcherName,
+                       bool withData)
+{
+    // A drive's root is laid out over what it holds; it cannot be removed.
+    if (folder.size() > 3)
+        removeTree(folder);
+    makeFolders(folder);
+    ASSERT_TRUE(copyFileTo(program, folder + L"\\" + launcherName)) << wideToUtf8(folder);
+    if (!withData)
+        return;
+    makeFolders(folder + L"\\Data");
+    ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", folder + L"\\Data\\dodivarav.exe"));
+    ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\WinZRX.exe", folder + L"\\Data\\WinZRX.exe"));
 }
