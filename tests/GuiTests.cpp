@@ -1,1 +1,309 @@
-#include <gtest/gtest.h>
+// The real launcher on a test drive, driven from outside as a user would.
+#include "GuiDriver.h"
+#include "DialogTemplates.h"
+
+#include "../res/resource.h"
+
+#include <cwctype>
+#include <regex>
+
+namespace {
+
+const wchar_t PANEL_TITLE[] = L"Korvane Portable Edition";
+const wchar_t ABOUT_TITLE[] = L"About Korvane Portable Edition";
+const wchar_t CONFIRM_TITLE[] = L"Data Removal Confirmation";
+const wchar_t SETTINGS_HEADER[] = L"[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\n";
+const wchar_t HISTORY_HEADER[] = L"[80000001\\Software\\Durmont\\DODivarav\\History]\r\n";
+
+class GuiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testDrivesMapped())
+            GTEST_SKIP() << "test drives are mapped by scripts/run-tests.sh";
+        layOutDriveFolder(folder, ownFolder() + L"\\KorvanePortable.exe", L"KorvanePortable.exe");
+        SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", log.c_str());
+    }
+
+    void TearDown() override
+    {
+        if (launcher.process != nullptr)
+            waitForEnd(launcher, 0);
+        SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", nullptr);
+        SetEnvironmentVariableW(L"KORVANE_STANDIN_WAIT", nullptr);
+    }
+
+    // Starts the launcher and waits for its front panel.
+    void open(const std::wstring& arguments = L"")
+    {
+        launcher = startLauncher(folder, arguments);
+        ASSERT_TRUE(waitFor([&] { return (panel = findProcessWindow(launcher.pid, PANEL_TITLE)) != nullptr; }))
+            << "the front panel did not show";
+    }
+
+    HWND control(int id) const { return GetDlgItem(panel, id); }
+    bool enabled(int id) const { return IsWindowEnabled(control(id)) != FALSE; }
+    std::wstring hostEdit() const { return windowText(control(IDC_HOST_EDIT)); }
+    HWND list() const { return control(IDC_HISTORY_LIST); }
+    LRESULT selection() const { return SendMessageW(list(), LB_GETCURSEL, 0, 0); }
+
+    bool panelGone() const { return !IsWindow(panel); }
+    // The panel is still up after posted input has had time to be handled.
+    bool panelStaysOpen()
+    {
+        Sleep(300);
+        return IsWindowVisible(panel) && WaitForSingleObject(launcher.process, 0) == WAIT_TIMEOUT;
+    }
+
+    DWORD end(DWORD timeoutMs = 10000) { return waitForEnd(launcher, timeoutMs); }
+    std::vector<std::wstring> launched() const { return readLogLines(log); }
+
+    std::wstring viewerLine(const std::wstring& host) const
+    {
+        return L"\"" + folder + L"\\Data\\dodivarav.exe\" " + host + L" -settingsfile \"" + folder +
+               L"\\Data\\viewer_settings.ini\" -wndclass viewer1a2b3c4d ";
+    }
+    std::wstring serverLine() const
+    {
+        return L"\"" + folder + L"\\Data\\WinZRX.exe\" -runwithinifile \"" + folder +
+               L"\\Data\\server_settings.ini\" ";
+    }
+
+    std::wstring settingsPath() const { return folder + L"\\Data\\viewer_settings.ini"; }
+    void writeHistory(const std::wstring& entries, const std::wstring& limitLine = L"")
+    {
+        writeUtf16File(settingsPath(), std::wstring(SETTINGS_HEADER) + limitLine + HISTORY_HEADER + entries);
+    }
+    std::wstring readKey(const wchar_t* section, const wchar_t* key) const
+    {
+        wchar_t value[512];
+        GetPrivateProfileStringW(section, key, L"<missing>", value, 512, settingsPath().c_str());
+        return value;
+    }
+
+    const std::wstring folder = L"E:\\gui";
+    const std::wstring log = L"E:\\gui\\standins.log";
+    const std::wstring loaderClass = std::wstring(L"loader") + TEST_DRIVE_SERIAL;
+    LauncherProcess launcher;
+    HWND panel = nullptr;
+};
+
+// ---- The panel as it opens -------------------------------------------------
+
+TEST_F(GuiTest, PanelOpensAsDesignedWithEmptyHistory)
+{
+    open();
+    EXPECT_EQ(windowText(panel), PANEL_TITLE);
+    LONG panelStyle = GetWindowLongW(panel, GWL_STYLE);
+    EXPECT_EQ(panelStyle & (WS_POPUP | WS_CAPTION | WS_SYSMENU), WS_POPUP | WS_CAPTION | WS_SYSMENU);
+
+    // The controls a user sees, in tab order, with their ids, kinds and texts.
+    HWND child = GetWindow(panel, GW_CHILD);
+    for (const TemplateControl& expected : FRONT_PANEL_CONTROLS) {
+        SCOPED_TRACE(wideToUtf8(expected.text));
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(GetDlgCtrlID(child), expected.id == -1 ? 0xFFFF : expected.id);
+        EXPECT_EQ(_wcsicmp(windowClass(child).c_str(), expected.kind), 0) << wideToUtf8(windowClass(child));
+        EXPECT_EQ(windowText(child), expected.text);
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(child, nullptr) << "more controls than the template has";
+
+    EXPECT_FALSE(enabled(IDC_CONNECT));
+    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
+    for (int id : {IDC_START_SERVER, IDC_START_LISTENING_VIEWER, IDC_ABOUT, IDC_EXIT, IDC_HISTORY_LIST, IDC_HOST_EDIT})
+        EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_EQ(hostEdit(), L"");
+    EXPECT_EQ(SendMessageW(list(), LB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(focusOf(launcher), control(IDC_HOST_EDIT));
+
+    // The hidden loader window, named after the drive.
+    HWND loader = FindWindowW(loaderClass.c_str(), nullptr);
+    ASSERT_NE(loader, nullptr);
+    EXPECT_FALSE(IsWindowVisible(loader));
+    DWORD loaderPid = 0;
+    GetWindowThreadProcessId(loader, &loaderPid);
+    EXPECT_EQ(loaderPid, launcher.pid);
+
+    clickButton(control(IDC_EXIT));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_TRUE(launched().empty());
+}
+
+// ---- Taking the host and connecting ----------------------------------------
+
+TEST_F(GuiTest, TypedHostLosesItsSpacesAndConnects)
+{
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"  my host ::443 ");
+    EXPECT_EQ(hostEdit(), L"  my host ::443 ") << "the edit keeps what was typed";
+    EXPECT_TRUE(enabled(IDC_CONNECT));
+    clickButton(control(IDC_CONNECT));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"myhost::443")});
+}
+
+TEST_F(GuiTest, EnterConnectsOnlyWhileConnectIsEnabled)
+{
+    open();
+    HWND edit = control(IDC_HOST_EDIT);
+    typeInto(edit, L"   ");
+    EXPECT_FALSE(enabled(IDC_CONNECT)) << "a host of only spaces";
+    pressKey(edit, VK_RETURN);
+    EXPECT_TRUE(panelStaysOpen());
+
+    // A tab is not a space: it is a host, and Enter connects to it.
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" \t "));
+    EXPECT_TRUE(enabled(IDC_CONNECT));
+    pressKey(edit, VK_RETURN);
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"\t")});
+}
+
+TEST_F(GuiTest, OnlyTheFirst255TypedCharactersReachTheHost)
+{
+    open();
+    std::wstring typed;
+    for (int i = 0; i < 300; i++)
+        typed += (i % 10 == 9) ? L' ' : static_cast<wchar_t>(L'a' + i % 26);
+    SendMessageW(control(IDC_HOST_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+    EXPECT_EQ(hostEdit(), typed) << "the edit itself has no limit";
+    std::wstring host;
+    for (wchar_t c : typed.substr(0, 255))
+        if (c != L' ')
+            host += c;
+    clickButton(control(IDC_CONNECT));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(host)});
+}
+
+TEST_F(GuiTest, ListeningViewerAndServerGetTheirLines)
+{
+    open();
+    clickButton(control(IDC_START_LISTENING_VIEWER));
+    EXPECT_EQ(end(), 0u);
+    open();
+    clickButton(control(IDC_START_SERVER));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), (std::vector<std::wstring>{viewerLine(L"-listen"), serverLine()}));
+}
+
+TEST_F(GuiTest, LauncherArgumentsChangeNothing)
+{
+    open(L" -listen myhost /server");
+    EXPECT_EQ(hostEdit(), L"");
+    EXPECT_FALSE(enabled(IDC_CONNECT));
+    typeInto(control(IDC_HOST_EDIT), L"other");
+    clickButton(control(IDC_CONNECT));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"other")});
+}
+
+// ---- Ending without a launch -----------------------------------------------
+
+TEST_F(GuiTest, EscCloseBoxExitAndOkLaunchNothing)
+{
+    const char* ways[] = {"Esc", "close box", "Exit", "OK command"};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        open();
+        typeInto(control(IDC_HOST_EDIT), L"host");
+        std::string name = way;
+        if (name == "Esc")
+            pressKey(control(IDC_HOST_EDIT), VK_ESCAPE);
+        else if (name == "close box")
+            PostMessageW(panel, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else if (name == "Exit")
+            clickButton(control(IDC_EXIT));
+        else
+            PostMessageW(panel, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(end(), 0u);
+    }
+    EXPECT_TRUE(launched().empty());
+}
+
+TEST_F(GuiTest, MissingViewerEndsTheRunSilently)
+{
+    DeleteFileW((folder + L"\\Data\\dodivarav.exe").c_str());
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"myhost");
+    clickButton(control(IDC_CONNECT));
+    EXPECT_EQ(end(5000), 0u);
+    EXPECT_TRUE(launched().empty());
+}
+
+// ---- The close message and the child's lifetime ----------------------------
+
+TEST_F(GuiTest, CloseMessageBeforeThePanelShowsClosesItAtOnce)
+{
+    launcher = startLauncher(folder);
+    // Posted as soon as the loader window exists, before or as the panel shows.
+    ASSERT_TRUE(waitFor([&] { return postCloseMessage(loaderClass); }, 10000));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_TRUE(launched().empty());
+}
+
+TEST_F(GuiTest, CloseMessageWhileThePanelIsOpenLaunchesNothing)
+{
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"myhost");
+    ASSERT_TRUE(postCloseMessage(loaderClass));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_TRUE(launched().empty());
+}
+
+TEST_F(GuiTest, PlainCloseRequestDestroysOnlyTheLoaderWindow)
+{
+    open();
+    HWND loader = FindWindowW(loaderClass.c_str(), nullptr);
+    ASSERT_NE(loader, nullptr);
+    SendMessageW(loader, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(loader); }));
+    EXPECT_FALSE(postCloseMessage(loaderClass)) << "no window is left to take it";
+    EXPECT_TRUE(panelStaysOpen());
+    clickButton(control(IDC_START_SERVER));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{serverLine()});
+}
+
+TEST_F(GuiTest, LauncherWaitsForItsChildAndIgnoresTheCloseMessageMeanwhile)
+{
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"korvane-test-release-gui");
+    SetEnvironmentVariableW(L"KORVANE_STANDIN_WAIT", L"korvane-test-release-gui");
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"myhost");
+    clickButton(control(IDC_CONNECT));
+    ASSERT_TRUE(waitFor([&] { return !launched().empty(); })) << "the viewer did not start";
+    EXPECT_TRUE(waitFor([&] { return panelGone(); })) << "the panel stays closed while the viewer runs";
+
+    postCloseMessage(loaderClass);
+    EXPECT_EQ(WaitForSingleObject(launcher.process, 700), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the launcher ended before its child";
+    SetEvent(release);
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"myhost")});
+    CloseHandle(release);
+}
+
+TEST_F(GuiTest, LaunchersOnTwoDrivesUseTheirOwnLoaderClasses)
+{
+    const std::wstring otherFolder = L"F:\\gui";
+    layOutDriveFolder(otherFolder, ownFolder() + L"\\KorvanePortable.exe", L"KorvanePortable.exe");
+    open();
+    LauncherProcess other = startLauncher(otherFolder);
+    const std::wstring otherClass = std::wstring(L"loader") + OTHER_TEST_DRIVE_SERIAL;
+    ASSERT_TRUE(waitFor([&] { return findProcessWindow(other.pid, PANEL_TITLE) != nullptr; }));
+    ASSERT_NE(FindWindowW(otherClass.c_str(), nullptr), nullptr);
+    ASSERT_NE(FindWindowW(loaderClass.c_str(), nullptr), nullptr);
+
+    // Each drive's message reaches its own launcher only.
+    ASSERT_TRUE(postCloseMessage(otherClass));
+    EXPECT_EQ(waitForEnd(other), 0u);
+    EXPECT_TRUE(panelStaysOpen());
+    ASSERT_TRUE(postCloseMessage(loaderClass));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_TRUE(launched().empty());
+}
+
+} // namespace

@@ -1,0 +1,155 @@
+#include "GuiDriver.h"
+
+bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->pid || !IsWindowVisible(window))
+        return TRUE;
+    if (windowText(window) != search->title)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+} // namespace
+
+HWND findProcessWindow(DWORD pid, const wchar_t* title)
+{
+    WindowSearch search = {pid, title, nullptr};
+    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring windowText(HWND window)
+{
+    LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(static_cast<size_t>(copied));
+    return text;
+}
+
+std::wstring windowClass(HWND window)
+{
+    wchar_t name[256];
+    int length = GetClassNameW(window, name, 256);
+    return std::wstring(name, length > 0 ? length : 0);
+}
+
+void typeInto(HWND edit, const std::wstring& text)
+{
+    std::wstring before = windowText(edit);
+    for (wchar_t c : text)
+        PostMessageW(edit, WM_CHAR, c, 1);
+    EXPECT_TRUE(waitFor([&] { return windowText(edit) == before + text; }))
+        << "the edit did not take the typed text";
+}
+
+void pressKey(HWND window, UINT virtualKey)
+{
+    PostMessageW(window, WM_KEYDOWN, virtualKey, 1);
+    PostMessageW(window, WM_KEYUP, virtualKey, 0xC0000001);
+}
+
+void clickButton(HWND button)
+{
+    // Posted, not sent: a click that opens a modal box would block a send.
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+void clickListLine(HWND list, int index, bool doubleClick)
+{
+    RECT line = {};
+    SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&line));
+    LPARAM at = MAKELPARAM((line.left + line.right) / 2, (line.top + line.bottom) / 2);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(list, WM_LBUTTONUP, 0, at);
+    if (doubleClick) {
+        PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        PostMessageW(list, WM_LBUTTONUP, 0, at);
+    }
+}
+
+std::vector<std::wstring> listLines(HWND list)
+{
+    std::vector<std::wstring> lines;
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; i++) {
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(static_cast<size_t>(length));
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+LauncherProcess startLauncher(const std::wstring& folder, const std::wstring& arguments)
+{
+    LauncherProcess launcher;
+    std::wstring line = L"\"" + folder + L"\\KorvanePortable.exe\"" + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start the launcher in " << wideToUtf8(folder);
+        return launcher;
+    }
+    CloseHandle(info.hThread);
+    launcher.process = info.hProcess;
+    launcher.pid = info.dwProcessId;
+    launcher.thread = info.dwThreadId;
+    return launcher;
+}
+
+DWORD waitForEnd(LauncherProcess& launcher, DWORD timeoutMs)
+{
+    if (launcher.process == nullptr)
+        return 0xDEAD;
+    DWORD exitCode = 0xDEAD;
+    if (WaitForSingleObject(launcher.process, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(launcher.process, &exitCode);
+    } else {
+        TerminateProcess(launcher.process, 0xDEAD);
+        WaitForSingleObject(launcher.process, 5000);
+    }
+    CloseHandle(launcher.process);
+    launcher.process = nullptr;
+    return exitCode;
+}
+
+HWND focusOf(const LauncherProcess& launcher)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(launcher.thread, &info);
+    return info.hwndFocus;
+}
+
+bool postCloseMessage(const std::wstring& loaderClass)
+{
+    static const UINT closeMessage = RegisterWindowMessageW(L"korvane.closemsg");
+    HWND loader = FindWindowW(loaderClass.c_str(), nullptr);
+    return loader != nullptr && PostMessageW(loader, closeMessage, 0, 0);
+}

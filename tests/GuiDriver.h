@@ -1,0 +1,45 @@
+#pragma once
+
+// Drives the real launcher from outside, as a user would: finds its windows,
+// types, clicks and presses keys, and reads back what a user would see.
+#include "TestSupport.h"
+
+#include <functional>
+
+// Waits until condition holds, polling; false on time-out.
+bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// A visible top-level window of process pid with the given title, or null.
+HWND findProcessWindow(DWORD pid, const wchar_t* title);
+
+std::wstring windowText(HWND window);
+std::wstring windowClass(HWND window);
+
+// Posts one WM_CHAR per character, then waits until the edit shows them.
+void typeInto(HWND edit, const std::wstring& text);
+
+void pressKey(HWND window, UINT virtualKey);
+void clickButton(HWND button);
+// Clicks (or double-clicks) list line index at its rectangle.
+void clickListLine(HWND list, int index, bool doubleClick = false);
+
+std::vector<std::wstring> listLines(HWND list);
+
+struct LauncherProcess {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+    DWORD thread = 0;
+};
+
+// Starts folder\KorvanePortable.exe with extra arguments.
+LauncherProcess startLauncher(const std::wstring& folder, const std::wstring& arguments = L"");
+
+// Waits for the process to end; returns its exit code, or kills it and
+// returns 0xDEAD on time-out. Closes the handle.
+DWORD waitForEnd(LauncherProcess& launcher, DWORD timeoutMs = 10000);
+
+// The focused control of the launcher's thread.
+HWND focusOf(const LauncherProcess& launcher);
+
+// Posts the registered close message to the loader window of the given class.
+bool postCloseMessage(const std::wstring& loaderClass);

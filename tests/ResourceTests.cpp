@@ -1,0 +1,183 @@
+// The resources of the built launcher, read from the executable itself.
+#include "DialogTemplates.h"
+#include "TestSupport.h"
+
+#include <cwchar>
+
+namespace {
+
+// Reads a DLGTEMPLATE and its items as the platform lays them out.
+class TemplateReader {
+public:
+    explicit TemplateReader(const void* data) : m_at(static_cast<const BYTE*>(data)) {}
+
+    DWORD dword()
+    {
+        DWORD value;
+        memcpy(&value, m_at, 4);
+        m_at += 4;
+        return value;
+    }
+    WORD word()
+    {
+        WORD value;
+        memcpy(&value, m_at, 2);
+        m_at += 2;
+        return value;
+    }
+    short number() { return static_cast<short>(word()); }
+    // A zero-terminated text, or 0xFFFF and an ordinal (returned as "#n").
+    std::wstring textOrOrdinal()
+    {
+        WORD first = word();
+        if (first == 0xFFFF)
+            return L"#" + std::to_wstring(word());
+        std::wstring text;
+        for (WORD c = first; c != 0; c = word())
+            text += static_cast<wchar_t>(c);
+        return text;
+    }
+    void alignToDword()
+    {
+        while (reinterpret_cast<uintptr_t>(m_at) % 4 != 0)
+            m_at++;
+    }
+    void skip(size_t bytes) { m_at += bytes; }
+
+private:
+    const BYTE* m_at;
+};
+
+// Class names as the template may store them: by name or by ordinal.
+std::wstring kindName(const std::wstring& stored)
+{
+    if (stored == L"#128")
+        return L"Button";
+    if (stored == L"#129")
+        return L"Edit";
+    if (stored == L"#130")
+        return L"Static";
+    if (stored == L"#131")
+        return L"ListBox";
+    return stored;
+}
+
+class LauncherResources : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        module = LoadLibraryExW((ownFolder() + L"\\KorvanePortable.exe").c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module, nullptr);
+    }
+    void TearDown() override
+    {
+        if (module != nullptr)
+            FreeLibrary(module);
+    }
+
+    const void* resource(const wchar_t* type, const wchar_t* name, DWORD* size = nullptr)
+    {
+        HRSRC found = FindResourceW(module, name, type);
+        if (found == nullptr)
+            return nullptr;
+        if (size != nullptr)
+            *size = SizeofResource(module, found);
+        return LockResource(LoadResource(module, found));
+    }
+
+    void checkDialog(int id, const wchar_t* title, short width, short height, const TemplateControl* controls,
+                     size_t count)
+    {
+        const void* data = resource(RT_DIALOG, MAKEINTRESOURCEW(id));
+        ASSERT_NE(data, nullptr);
+        TemplateReader r(data);
+        EXPECT_EQ(r.dword(), DIALOG_STYLE);
+        EXPECT_EQ(r.dword(), 0u) << "no extended style";
+        EXPECT_EQ(r.word(), count);
+        EXPECT_EQ(r.number(), 0);
+        EXPECT_EQ(r.number(), 0);
+        EXPECT_EQ(r.number(), width);
+        EXPECT_EQ(r.number(), height);
+        EXPECT_EQ(r.textOrOrdinal(), L"") << "no menu";
+        EXPECT_EQ(r.textOrOrdinal(), L"") << "no class";
+        EXPECT_EQ(r.textOrOrdinal(), title);
+        EXPECT_EQ(r.word(), 8) << "font size";
+        EXPECT_EQ(r.textOrOrdinal(), L"MS Sans Serif");
+        for (size_t i = 0; i < count; i++) {
+            const TemplateControl& c = controls[i];
+            SCOPED_TRACE(testing::Message() << "control " << i << " id " << c.id);
+            r.alignToDword();
+            EXPECT_EQ(r.dword(), c.style | WS_CHILD | WS_VISIBLE);
+            EXPECT_EQ(r.dword(), 0u);
+            EXPECT_EQ(r.number(), c.x);
+            EXPECT_EQ(r.number(), c.y);
+            EXPECT_EQ(r.number(), c.width);
+            EXPECT_EQ(r.number(), c.height);
+            EXPECT_EQ(r.word(), static_cast<WORD>(c.id));
+            EXPECT_EQ(_wcsicmp(kindName(r.textOrOrdinal()).c_str(), c.kind), 0);
+            std::wstring text = r.textOrOrdinal();
+            if (c.text != nullptr)
+                EXPECT_EQ(text, c.text);
+            else
+                EXPECT_FALSE(text.empty()) << "the maker's line";
+            r.skip(r.word());
+        }
+    }
+
+    HMODULE module = nullptr;
+};
+
+TEST_F(LauncherResources, FrontPanelTemplateIsExactlyAsDesigned)
+{
+    checkDialog(IDD_FRONT_PANEL, L"Korvane Portable Edition", 273, 246, FRONT_PANEL_CONTROLS,
+                sizeof(FRONT_PANEL_CONTROLS) / sizeof(FRONT_PANEL_CONTROLS[0]));
+}
+
+TEST_F(LauncherResources, AboutBoxTemplateIsExactlyAsDesigned)
+{
+    checkDialog(IDD_ABOUT_BOX, L"About Korvane Portable Edition", 258, 117, ABOUT_BOX_CONTROLS,
+                sizeof(ABOUT_BOX_CONTROLS) / sizeof(ABOUT_BOX_CONTROLS[0]));
+}
+
+TEST_F(LauncherResources, ManifestAsksForInvokerLevelControlsV6SystemsAndDpiAwareness)
+{
+    DWORD size = 0;
+    const char* data = static_cast<const char*>(resource(RT_MANIFEST, MAKEINTRESOURCEW(1), &size));
+    ASSERT_NE(data, nullptr);
+    std::string manifest(data, size);
+    const char* expected[] = {
+        "level=\"asInvoker\"",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
+        "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+        "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+        "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
+        ">true</dpiAware>",
+    };
+    for (const char* piece : expected)
+        EXPECT_NE(manifest.find(piece), std::string::npos) << piece;
+}
+
+TEST_F(LauncherResources, VersionInformationNamesTheProduct)
+{
+    DWORD size = 0;
+    const void* data = resource(RT_VERSION, MAKEINTRESOURCEW(1), &size);
+    ASSERT_NE(data, nullptr);
+    std::vector<BYTE> copy(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
+    auto query = [&](const wchar_t* key) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+        if (!VerQueryValueW(copy.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+            return std::wstring(L"<missing>");
+        return std::wstring(value);
+    };
+    EXPECT_EQ(query(L"ProductName"), L"Korvane Portable Edition");
+    EXPECT_EQ(query(L"FileDescription"), L"Korvane Portable Edition, Loader Module");
+    EXPECT_EQ(query(L"FileVersion"), L"1.0.0.0");
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDI_LAUNCHER), RT_GROUP_ICON), nullptr);
+}
+
+} // namespace
