@@ -1,1 +1,451 @@
-#include <gtest/gtest.h>
+// The recent-connections store on real settings files, through the platform's
+// private-profile calls, with the front panel's own dialog procedure and
+// template. The store reads the file beside this test program: bin\Data.
+#include "TestSupport.h"
+
+#include "../res/resource.h"
+#include "../ui/ConnectionHistory.h"
+#include "../ui/FrontPanel.h"
+
+#include <climits>
+#include <random>
+
+namespace {
+
+const wchar_t SETTINGS[] = L"80000001\\Software\\Durmont\\DODivarav\\Settings";
+const wchar_t HISTORY[] = L"80000001\\Software\\Durmont\\DODivarav\\History";
+
+std::wstring header(const wchar_t* section)
+{
+    return std::wstring(L"[") + section + L"]\r\n";
+}
+
+// The scan as first designed: one read per key from 0 to the limit minus one.
+// Kept here as the reference that the key-listing store must agree with.
+namespace reference {
+
+std::wstring key(int i)
+{
+    return std::to_wstring(i);
+}
+
+int limit(const std::wstring& path)
+{
+    wchar_t value[20];
+    if (GetPrivateProfileStringW(SETTINGS, L"HistoryLimit", L"", value, 20, path.c_str()) == 0)
+        return 32;
+    return parseSignedDecimal(value + 1);
+}
+
+std::vector<std::wstring> lines(const std::wstring& path)
+{
+    std::vector<std::wstring> result;
+    wchar_t value[256];
+    for (int i = 0, n = limit(path); i < n; i++)
+        if (GetPrivateProfileStringW(HISTORY, key(i).c_str(), L"", value, 256, path.c_str()) != 0)
+            result.push_back(value + 1);
+    return result;
+}
+
+void deleteText(const std::wstring& path, const std::wstring& text, bool all)
+{
+    std::vector<wchar_t> value(32768);
+    for (int i = 0, n = limit(path); i < n; i++) {
+        if (GetPrivateProfileStringW(HISTORY, key(i).c_str(), L"", value.data(), 32768, path.c_str()) == 0)
+            continue;
+        std::wstring entry = value.data() + 1;
+        if (!all && entry != text)
+            continue;
+        WritePrivateProfileStringW(HISTORY, key(i).c_str(), nullptr, path.c_str());
+        WritePrivateProfileStringW((std::wstring(HISTORY) + L"\\" + entry).c_str(), nullptr, nullptr, path.c_str());
+    }
+}
+
+} // namespace reference
+
+// Every section with its key=value lines, as the platform reads them back.
+std::vector<std::wstring> dump(const std::wstring& path)
+{
+    std::vector<std::wstring> result;
+    std::vector<wchar_t> names(1 << 16), lines(1 << 16);
+    GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()), path.c_str());
+    for (const wchar_t* name = names.data(); *name != 0; name += wcslen(name) + 1) {
+        result.push_back(std::wstring(L"[") + name + L"]");
+        GetPrivateProfileSectionW(name, lines.data(), static_cast<DWORD>(lines.size()), path.c_str());
+        for (const wchar_t* line = lines.data(); *line != 0; line += wcslen(line) + 1)
+            result.push_back(line);
+    }
+    return result;
+}
+
+class HistoryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeFolders(dataFolder);
+        DeleteFileW(path.c_str());
+        panel = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRONT_PANEL), nullptr,
+                                   frontPanelProc, reinterpret_cast<LPARAM>(&state));
+        ASSERT_NE(panel, nullptr);
+        list = GetDlgItem(panel, IDC_HISTORY_LIST);
+        edit = GetDlgItem(panel, IDC_HOST_EDIT);
+    }
+    void TearDown() override
+    {
+        if (panel != nullptr)
+            DestroyWindow(panel);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+    }
+
+    // Writes the settings file (UTF-16LE with BOM) and refills the panel.
+    void write(const std::wstring& text)
+    {
+        writeUtf16File(path, text);
+        fillHistoryList(state);
+        refreshControls(state);
+    }
+    void writeHistory(const std::wstring& entries, const std::wstring& limitLine = L"")
+    {
+        write(header(SETTINGS) + limitLine + header(HISTORY) + entries);
+    }
+
+    std::vector<std::wstring> lines() const
+    {
+        std::vector<std::wstring> result;
+        LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            std::vector<wchar_t> text(SendMessageW(list, LB_GETTEXTLEN, i, 0) + 1);
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+            result.push_back(text.data());
+        }
+        return result;
+    }
+    std::wstring editText() const
+    {
+        wchar_t text[512];
+        GetWindowTextW(edit, text, 512);
+        return text;
+    }
+    LRESULT selection() const { return SendMessageW(list, LB_GETCURSEL, 0, 0); }
+    void select(int index) { SendMessageW(list, LB_SETCURSEL, index, 0); }
+
+    // The panel's own commands, as its buttons send them.
+    void deleteRecord() { SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_DELETE_RECORD, BN_CLICKED), 0); }
+    void clear()
+    {
+        clearHistory();
+        fillHistoryList(state);
+        refreshControls(state);
+    }
+
+    std::wstring readKey(const wchar_t* section, const std::wstring& key) const
+    {
+        wchar_t value[512];
+        GetPrivateProfileStringW(section, key.c_str(), L"<missing>", value, 512, path.c_str());
+        return value;
+    }
+    bool sectionExists(const std::wstring& section) const
+    {
+        wchar_t value[64];
+        return GetPrivateProfileSectionW(section.c_str(), value, 64, path.c_str()) > 0;
+    }
+    bool enabled(int id) const { return IsWindowEnabled(GetDlgItem(panel, id)) != FALSE; }
+
+    const std::wstring dataFolder = ownFolder() + L"\\Data";
+    const std::wstring path = dataFolder + L"\\viewer_settings.ini";
+    FrontPanelState state;
+    HWND panel = nullptr;
+    HWND list = nullptr;
+    HWND edit = nullptr;
+};
+
+using Lines = std::vector<std::wstring>;
+
+TEST(HistoryLimit, ConvertsTheTextAfterThePrefixLikeASignedDecimal)
+{
+    struct Case {
+        const wchar_t* text;
+        int value;
+    } cases[] = {
+        {L"5", 5},           {L"", 0},           {L"abc", 0},       {L"-3", -3},
+        {L"+5", 5},          {L" 7", 7},         {L"\t\r\n 12x", 12}, {L"99999999999", INT_MAX},
+        {L"-99999999999", INT_MIN}, {L"2147483647", INT_MAX}, {L"-2147483648", INT_MIN}, {L"+-1", 0},
+        {L"1 2", 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseSignedDecimal(c.text), c.value) << wideToUtf8(c.text);
+}
+
+TEST_F(HistoryTest, LimitDecidesWhichKeysAreSeen)
+{
+    std::wstring entries;
+    for (int i = 0; i <= 40; i++)
+        entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L"\r\n";
+
+    writeHistory(entries);
+    EXPECT_EQ(lines().size(), 32u) << "no HistoryLimit: keys 0 to 31";
+    EXPECT_EQ(lines().back(), L"host31");
+    writeHistory(entries, L"HistoryLimit=\r\n");
+    EXPECT_EQ(lines().size(), 32u) << "an empty HistoryLimit";
+
+    struct Case {
+        const wchar_t* value;
+        size_t listed;
+    } cases[] = {{L"x5", 5}, {L"x", 0}, {L"xabc", 0}, {L"x-3", 0}, {L"x+5", 5}, {L"x 7", 7}, {L"x0", 0},
+                 {L"x99999999999", 41}, {L"d40", 40}};
+    for (const Case& c : cases) {
+        writeHistory(entries, std::wstring(L"HistoryLimit=") + c.value + L"\r\n");
+        EXPECT_EQ(lines().size(), c.listed) << wideToUtf8(c.value);
+    }
+
+    // With the limit at 0, neither command deletes anything.
+    writeHistory(entries, L"HistoryLimit=x\r\n");
+    clear();
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"xhost0");
+    EXPECT_EQ(readKey(HISTORY, L"40"), L"xhost40");
+}
+
+TEST_F(HistoryTest, GapsEmptyValuesAndPrefixOnlyEntries)
+{
+    writeHistory(L"0=xfirst\r\n2=xthird\r\n");
+    EXPECT_EQ(lines(), (Lines{L"first", L"third"}));
+    EXPECT_EQ(editText(), L"first");
+    EXPECT_EQ(selection(), LB_ERR);
+
+    SetWindowTextW(edit, L"typed");
+    writeHistory(L"0=\r\n1=xsecond\r\n3=x\r\n");
+    EXPECT_EQ(lines(), (Lines{L"second", L""})) << "an empty value is no entry; a prefix alone is an empty line";
+    EXPECT_EQ(editText(), L"second");
+
+    // Deleting the empty line removes its key and the section named History + "\".
+    write(header(SETTINGS) + header(HISTORY) + L"0=\r\n1=xsecond\r\n3=x\r\n" + header(HISTORY).insert(
+          header(HISTORY).size() - 3, L"\\") + L"kept=1\r\n");
+    ASSERT_TRUE(sectionExists(std::wstring(HISTORY) + L"\\"));
+    select(1);
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"3"), L"<missing>");
+    EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\"));
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"") << "the empty value is never deleted";
+    EXPECT_EQ(readKey(HISTORY, L"1"), L"xsecond");
+}
+
+TEST_F(HistoryTest, DeleteRemovesEveryKeyWithTheTextAndItsSection)
+{
+    std::wstring entrySections = header((std::wstring(HISTORY) + L"\\alpha").c_str()) + L"Port=1\r\n" +
+                                 header((std::wstring(HISTORY) + L"\\Alpha").c_str()) + L"Port=2\r\n";
+    writeHistory(L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n",
+                 L"HistoryLimit=d32\r\n" + std::wstring(L"Other=kept\r\n"));
+    write(header(SETTINGS) + L"HistoryLimit=d32\r\nOther=kept\r\n" + header(HISTORY) +
+          L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n" + entrySections);
+    EXPECT_EQ(lines(), (Lines{L"alpha", L"Alpha", L"alpha", L"beta"}));
+
+    select(2);
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY, L"1"), L"xAlpha") << "letter case makes another entry";
+    EXPECT_EQ(readKey(HISTORY, L"3"), L"xbeta");
+    EXPECT_EQ(readKey(HISTORY, L"40"), L"xalpha") << "keys at or above the limit are untouched";
+    EXPECT_EQ(readKey(SETTINGS, L"Other"), L"kept");
+    EXPECT_EQ(readKey(SETTINGS, L"HistoryLimit"), L"d32");
+    // Section names match regardless of case on the platform, so "\Alpha" goes with "\alpha".
+    EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\alpha"));
+
+    // The refill keeps the selection's position, or moves it to the new last line.
+    EXPECT_EQ(lines(), (Lines{L"Alpha", L"beta"}));
+    EXPECT_EQ(selection(), 1);
+    EXPECT_EQ(editText(), L"Alpha");
+    EXPECT_TRUE(enabled(IDC_DELETE_RECORD));
+}
+
+TEST_F(HistoryTest, DeletingTheFirstOfThreeKeepsTheOthersUnderTheirNumbers)
+{
+    writeHistory(L"0=xone\r\n1=xtwo\r\n2=xthree\r\n");
+    select(0);
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"1"), L"xtwo");
+    EXPECT_EQ(readKey(HISTORY, L"2"), L"xthree");
+    EXPECT_EQ(lines(), (Lines{L"two", L"three"}));
+    EXPECT_EQ(selection(), 0);
+    EXPECT_EQ(editText(), L"two");
+
+    select(1);
+    deleteRecord();
+    EXPECT_EQ(lines(), (Lines{L"two"}));
+    EXPECT_EQ(selection(), 0);
+
+    // The only line: nothing is selected afterwards and the edit keeps its text.
+    deleteRecord();
+    EXPECT_TRUE(lines().empty());
+    EXPECT_EQ(selection(), LB_ERR);
+    EXPECT_EQ(editText(), L"two");
+    EXPECT_TRUE(enabled(IDC_CONNECT));
+    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
+
+    // Nothing selected: Delete record touches nothing.
+    writeHistory(L"0=xone\r\n");
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"xone");
+}
+
+TEST_F(HistoryTest, LongValuesAreListedCutAndOnlyClearedWhole)
+{
+    std::wstring longText(300, L'L');
+    writeHistory(L"0=x" + longText + L"\r\n1=xshort\r\n");
+    ASSERT_EQ(lines().size(), 2u);
+    EXPECT_EQ(lines()[0], longText.substr(0, 254));
+    select(0);
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"0").size(), 301u) << "the cut line stands under no key";
+
+    clear();
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY, L"1"), L"<missing>");
+}
+
+TEST_F(HistoryTest, ClearLeavesKeysOutsideTheRangeAndTheSettings)
+{
+    writeHistory(L"0=xa\r\n1=\r\n2=xb\r\n5=xabove\r\nname=xodd\r\n", L"HistoryLimit=x3\r\n");
+    clear();
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY, L"1"), L"");
+    EXPECT_EQ(readKey(HISTORY, L"5"), L"xabove");
+    EXPECT_EQ(readKey(HISTORY, L"name"), L"xodd");
+    EXPECT_EQ(readKey(SETTINGS, L"HistoryLimit"), L"x3");
+    EXPECT_TRUE(lines().empty());
+
+    // Raising the limit lists what stayed.
+    WritePrivateProfileStringW(SETTINGS, L"HistoryLimit", L"x6", path.c_str());
+    fillHistoryList(state);
+    EXPECT_EQ(lines(), (Lines{L"above"}));
+}
+
+TEST_F(HistoryTest, PlainEightBitFilesWorkToo)
+{
+    std::string text = "[80000001\\Software\\Durmont\\DODivarav\\History]\r\n0=xplain\r\n1=xsecond\r\n"
+                       "[80000001\\Software\\Durmont\\DODivarav\\History\\plain]\r\nPort=5900\r\n";
+    writeBytes(path, text);
+    fillHistoryList(state);
+    EXPECT_EQ(lines(), (Lines{L"plain", L"second"}));
+    select(0);
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
+    EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\plain"));
+    EXPECT_EQ(lines(), (Lines{L"second"}));
+}
+
+TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
+{
+    // Missing file, then a missing Data folder.
+    SetWindowTextW(edit, L"kept");
+    fillHistoryList(state);
+    EXPECT_TRUE(lines().empty());
+    EXPECT_EQ(editText(), L"kept");
+    clear();
+    RemoveDirectoryW(dataFolder.c_str());
+    fillHistoryList(state);
+    clear();
+    deleteRecord();
+    EXPECT_TRUE(lines().empty());
+    EXPECT_FALSE(fileExists(path)) << "nothing is created";
+    makeFolders(dataFolder);
+
+    // A value of 40,000 characters, and one of only the prefix.
+    std::wstring huge(40000, L'h');
+    writeHistory(L"0=x" + huge + L"\r\n1=x\r\n2=xnext\r\n");
+    EXPECT_EQ(lines(), (Lines{huge.substr(0, 254), L"", L"next"}));
+    clear();
+    EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
+
+    // Garbage and NUL bytes around the sections.
+    std::string garbage("\x01\x02garbage\0\0[broken\r\n=novalue\r\n", 29);
+    garbage += "[80000001\\Software\\Durmont\\DODivarav\\History]\r\n0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
+    writeBytes(path, garbage);
+    fillHistoryList(state);
+    EXPECT_FALSE(lines().empty());
+    EXPECT_EQ(lines()[0], L"ok");
+
+    // A read-only file: the deletions fail, nothing is lost, the list shows the file.
+    // As root, Wine writes read-only files all the same; a handle that denies
+    // writing makes the file as unwritable here as the attribute does on Windows.
+    writeHistory(L"0=xone\r\n1=xtwo\r\n");
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE denyWriting = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    select(0);
+    deleteRecord();
+    clear();
+    CloseHandle(denyWriting);
+    EXPECT_EQ(lines(), (Lines{L"one", L"two"}));
+    EXPECT_EQ(readKey(HISTORY, L"0"), L"xone");
+}
+
+TEST_F(HistoryTest, HugeLimitCostsNoMoreThanTheEntries)
+{
+    std::wstring entries;
+    for (int i = 0; i < 32; i++)
+        entries += std::to_wstring(i * 1000) + L"=xhost" + std::to_wstring(i) + L"\r\n";
+    entries += L"2147483646=xlast\r\n2147483647=xbeyond\r\n";
+    // Each operation would read two thousand million keys one by one if it scanned.
+    writeHistory(entries, L"HistoryLimit=x2147483647\r\n");
+    ASSERT_EQ(lines().size(), 33u);
+    EXPECT_EQ(lines().back(), L"last");
+    select(32);
+    deleteRecord();
+    EXPECT_EQ(readKey(HISTORY, L"2147483646"), L"<missing>");
+    clear();
+    EXPECT_TRUE(lines().empty());
+    EXPECT_EQ(readKey(HISTORY, L"2147483647"), L"xbeyond");
+}
+
+// The key-listing store against the one-read-per-key scan, on generated files
+// with odd key names, duplicates, gaps, empty values and odd limits.
+TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
+{
+    std::mt19937 random(20261208);
+    const wchar_t* oddKeys[] = {L"05", L"+3", L"-1", L"abc", L"1e2", L" 7", L"007", L"99999999999", L"3 "};
+    // Limits the key-by-key scan can afford; huge ones have a test of their own.
+    const wchar_t* limits[] = {L"", L"x", L"x-4", L"x0", L"x+9", L"x 12", L"x40", L"x64", L"x-99999999999"};
+    const wchar_t* texts[] = {L"alpha", L"Alpha", L"beta", L"host::5901", L"", L"gamma:1"};
+    const std::wstring referencePath = ownFolder() + L"\\reference.ini";
+
+    for (int round = 0; round < 24; round++) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        std::wstring text = header(SETTINGS);
+        const wchar_t* limit = limits[round % 9];
+        if (round % 9 != 0)
+            text += std::wstring(L"HistoryLimit=") + limit + L"\r\n";
+        text += header(HISTORY);
+        std::vector<std::wstring> used;
+        for (int k = 0; k < 30; k++) {
+            std::wstring key = random() % 4 == 0 ? oddKeys[random() % 9] : std::to_wstring(random() % 50);
+            std::wstring value = random() % 6 == 0 ? L"" : L"x" + std::wstring(texts[random() % 6]);
+            text += key + L"=" + value + L"\r\n";
+            if (value.size() > 1)
+                used.push_back(value.substr(1));
+        }
+        for (const std::wstring& entry : used)
+            text += header((std::wstring(HISTORY) + L"\\" + entry).c_str()) + L"Data=1\r\n";
+
+        write(text);
+        writeUtf16File(referencePath, text);
+        Lines listed = lines();
+        ASSERT_EQ(listed, reference::lines(referencePath));
+
+        if (!listed.empty()) {
+            int index = static_cast<int>(random() % listed.size());
+            select(index);
+            deleteRecord();
+            reference::deleteText(referencePath, listed[index], false);
+            EXPECT_EQ(dump(path), dump(referencePath)) << "after deleting " << wideToUtf8(listed[index]);
+        }
+        clear();
+        reference::deleteText(referencePath, L"", true);
+        EXPECT_EQ(dump(path), dump(referencePath)) << "after clearing";
+    }
+    DeleteFileW(referencePath.c_str());
+}
+
+} // namespace
