@@ -60,6 +60,12 @@ std::wstring windowClass(HWND window)
 void typeInto(HWND edit, const std::wstring& text)
 {
     std::wstring before = windowText(edit);
+    // Click at the right end first, as a user would: focus, caret after the text.
+    RECT client = {};
+    GetClientRect(edit, &client);
+    LPARAM at = MAKELPARAM(client.right - 2, (client.top + client.bottom) / 2);
+    PostMessageW(edit, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(edit, WM_LBUTTONUP, 0, at);
     for (wchar_t c : text)
         PostMessageW(edit, WM_CHAR, c, 1);
     EXPECT_TRUE(waitFor([&] { return windowText(edit) == before + text; }))

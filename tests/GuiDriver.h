@@ -15,7 +15,7 @@ HWND findProcessWindow(DWORD pid, const wchar_t* title);
 std::wstring windowText(HWND window);
 std::wstring windowClass(HWND window);
 
-// Posts one WM_CHAR per character, then waits until the edit shows them.
+// Clicks at the edit's end, posts one WM_CHAR per character, then waits until the edit shows them.
 void typeInto(HWND edit, const std::wstring& text);
 
 void pressKey(HWND window, UINT virtualKey);

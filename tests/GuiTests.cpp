@@ -14,6 +14,7 @@ const wchar_t ABOUT_TITLE[] = L"About Korvane Portable Edition";
 const wchar_t CONFIRM_TITLE[] = L"Data Removal Confirmation";
 const wchar_t SETTINGS_HEADER[] = L"[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\n";
 const wchar_t HISTORY_HEADER[] = L"[80000001\\Software\\Durmont\\DODivarav\\History]\r\n";
+const wchar_t HISTORY_SECTION[] = L"80000001\\Software\\Durmont\\DODivarav\\History";
 
 class GuiTest : public ::testing::Test {
 protected:
@@ -301,6 +302,185 @@ TEST_F(GuiTest, LaunchersOnTwoDrivesUseTheirOwnLoaderClasses)
     ASSERT_TRUE(postCloseMessage(otherClass));
     EXPECT_EQ(waitForEnd(other), 0u);
     EXPECT_TRUE(panelStaysOpen());
+    ASSERT_TRUE(postCloseMessage(loaderClass));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_TRUE(launched().empty());
+}
+
+// ---- Recent connections ----------------------------------------------------
+
+TEST_F(GuiTest, HistoryFillsThePanelAndAPickedLineConnects)
+{
+    // Key order, not alphabetical order, although the list box is sorted.
+    writeHistory(L"0=xzeta\r\n1=xalpha\r\n3=xmid::5901\r\n");
+    open();
+    EXPECT_EQ(listLines(list()), (std::vector<std::wstring>{L"zeta", L"alpha", L"mid::5901"}));
+    EXPECT_EQ(hostEdit(), L"zeta");
+    EXPECT_TRUE(enabled(IDC_CONNECT));
+    EXPECT_EQ(selection(), LB_ERR);
+    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    EXPECT_TRUE(enabled(IDC_CLEAR_LIST));
+
+    clickListLine(list(), 1);
+    EXPECT_TRUE(waitFor([&] { return hostEdit() == L"alpha"; }));
+    EXPECT_TRUE(enabled(IDC_DELETE_RECORD));
+
+    clickListLine(list(), 2, true);
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"mid::5901")});
+}
+
+TEST_F(GuiTest, DoubleClickOnTheSelectedLineKeepsAnEditedHost)
+{
+    writeHistory(L"0=xfirst\r\n1=xsecond\r\n");
+    open();
+    clickListLine(list(), 1);
+    ASSERT_TRUE(waitFor([&] { return hostEdit() == L"second"; }));
+    typeInto(control(IDC_HOST_EDIT), L" :2");
+    clickListLine(list(), 1, true);
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"second:2")});
+}
+
+TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndMovesTheSelection)
+{
+    writeHistory(L"0=xzeta\r\n1=xalpha\r\n2=xmid\r\n");
+    open();
+    clickListLine(list(), 2);
+    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 2; }));
+    EXPECT_EQ(listLines(list()), (std::vector<std::wstring>{L"zeta", L"alpha"}));
+    EXPECT_EQ(selection(), 1) << "moved to the new last line";
+    EXPECT_EQ(hostEdit(), L"zeta");
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"2"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xzeta");
+
+    // Deleting down to nothing leaves no selection, the edit's text and Connect as they were.
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 1; }));
+    EXPECT_EQ(selection(), 0);
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
+    EXPECT_EQ(selection(), LB_ERR);
+    EXPECT_EQ(hostEdit(), L"zeta");
+    EXPECT_TRUE(enabled(IDC_CONNECT));
+    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
+    clickButton(control(IDC_EXIT));
+    EXPECT_EQ(end(), 0u);
+}
+
+// The confirmation box of Clear the list, once it shows.
+HWND waitForConfirmation(DWORD pid)
+{
+    HWND box = nullptr;
+    EXPECT_TRUE(waitFor([&] { return (box = findProcessWindow(pid, CONFIRM_TITLE)) != nullptr; }))
+        << "no confirmation box";
+    return box;
+}
+
+TEST_F(GuiTest, ClearTheListAsksFirstAndNoChangesNothing)
+{
+    writeHistory(L"0=xone\r\n1=xtwo\r\n");
+    open();
+    clickButton(control(IDC_CLEAR_LIST));
+    HWND box = waitForConfirmation(launcher.pid);
+    ASSERT_NE(box, nullptr);
+    // Yes and No only, Yes the default, with the question.
+    HWND yes = GetDlgItem(box, IDYES);
+    HWND no = GetDlgItem(box, IDNO);
+    ASSERT_NE(yes, nullptr);
+    ASSERT_NE(no, nullptr);
+    EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+    EXPECT_EQ(GetWindowLongW(yes, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    bool questionShown = false;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        questionShown |= windowText(child) == L"Clear the list of saved Korvane connections?";
+    EXPECT_TRUE(questionShown);
+    EXPECT_FALSE(IsWindowEnabled(panel)) << "the box is modal over the panel";
+
+    clickButton(no);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(box); }));
+    ASSERT_TRUE(waitFor([&] { return IsWindowEnabled(panel) != FALSE; }));
+    EXPECT_EQ(listLines(list()), (std::vector<std::wstring>{L"one", L"two"}));
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xone");
+
+    clickButton(control(IDC_CLEAR_LIST));
+    box = waitForConfirmation(launcher.pid);
+    ASSERT_NE(box, nullptr);
+    clickButton(GetDlgItem(box, IDYES));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"<missing>");
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"1"), L"<missing>");
+    EXPECT_EQ(hostEdit(), L"one");
+    EXPECT_TRUE(enabled(IDC_CONNECT));
+    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
+    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    clickButton(control(IDC_CONNECT));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"one")});
+}
+
+TEST_F(GuiTest, CloseMessageWhileTheConfirmationIsUpEndsTheRun)
+{
+    writeHistory(L"0=xone\r\n");
+    open();
+    clickButton(control(IDC_CLEAR_LIST));
+    ASSERT_NE(waitForConfirmation(launcher.pid), nullptr);
+    ASSERT_TRUE(postCloseMessage(loaderClass));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_TRUE(launched().empty());
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xone");
+}
+
+// ---- The About box -----------------------------------------------------------
+
+TEST_F(GuiTest, AboutBoxShowsTheBuildAndEveryWayOutReturnsToThePanel)
+{
+    writeHistory(L"0=xone\r\n");
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"x");
+    const char* ways[] = {"Close Window", "Enter", "Esc", "close box"};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        clickButton(control(IDC_ABOUT));
+        HWND about = nullptr;
+        ASSERT_TRUE(waitFor([&] { return (about = findProcessWindow(launcher.pid, ABOUT_TITLE)) != nullptr; }));
+        std::wstring buildLine = windowText(GetDlgItem(about, IDC_BUILD_LINE));
+        EXPECT_TRUE(std::regex_match(wideToUtf8(buildLine),
+                                     std::regex("Built on [A-Z][a-z]{2} [ 0-3][0-9] [0-9]{4} at "
+                                                "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]")))
+            << wideToUtf8(buildLine);
+        EXPECT_FALSE(IsWindowEnabled(panel));
+
+        HWND close = GetDlgItem(about, IDCANCEL);
+        std::string name = way;
+        if (name == "Close Window")
+            clickButton(close);
+        else if (name == "Enter")
+            pressKey(close, VK_RETURN);
+        else if (name == "Esc")
+            pressKey(close, VK_ESCAPE);
+        else
+            PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ASSERT_TRUE(waitFor([&] { return !IsWindow(about); }));
+        ASSERT_TRUE(waitFor([&] { return IsWindowEnabled(panel) != FALSE; }));
+        EXPECT_EQ(hostEdit(), L"onex");
+        EXPECT_EQ(listLines(list()), std::vector<std::wstring>{L"one"});
+        EXPECT_TRUE(enabled(IDC_CONNECT));
+    }
+    clickButton(control(IDC_CONNECT));
+    EXPECT_EQ(end(), 0u);
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"onex")});
+}
+
+TEST_F(GuiTest, CloseMessageWhileTheAboutBoxIsUpEndsTheRun)
+{
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"myhost");
+    clickButton(control(IDC_ABOUT));
+    ASSERT_TRUE(waitFor([&] { return findProcessWindow(launcher.pid, ABOUT_TITLE) != nullptr; }));
     ASSERT_TRUE(postCloseMessage(loaderClass));
     EXPECT_EQ(end(), 0u);
     EXPECT_TRUE(launched().empty());

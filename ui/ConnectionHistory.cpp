@@ -1,5 +1,7 @@
 #include "ConnectionHistory.h"
 
+#include "FrontPanel.h"
+
 #include "../drive/DrivePaths.h"
 #include "../res/resource.h"
 
@@ -176,6 +178,7 @@ void fillHistoryList(FrontPanelState& state)
     if (selection >= count)
         selection = count - 1;
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+    markSelectedLine(list, selection);
 }
 
 void deleteSelectedEntry(FrontPanelState& state)

@@ -10,6 +10,8 @@
 
 namespace {
 
+const LRESULT SELECTED_LINE_MARK = 1;
+
 const wchar_t CLEAR_CAPTION[] = L"Data Removal Confirmation";
 const wchar_t CLEAR_QUESTION[] = L"Clear the list of saved Korvane connections?";
 
@@ -43,8 +45,9 @@ void copySelectedLine(FrontPanelState& state)
 {
     HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
     LRESULT index = SendMessageW(list, LB_GETCURSEL, 0, 0);
-    if (index == LB_ERR)
+    if (index == LB_ERR || SendMessageW(list, LB_GETITEMDATA, index, 0) == SELECTED_LINE_MARK)
         return;
+    markSelectedLine(list, index);
     LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
     if (length == LB_ERR)
         return;
@@ -123,6 +126,13 @@ void removeSpaces(wchar_t* text)
             *kept++ = *text;
     }
     *kept = L'\0';
+}
+
+void markSelectedLine(HWND list, LRESULT index)
+{
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; i++)
+        SendMessageW(list, LB_SETITEMDATA, i, i == index ? SELECTED_LINE_MARK : 0);
 }
 
 void refreshControls(const FrontPanelState& state)

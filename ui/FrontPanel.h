@@ -13,3 +13,8 @@ void refreshControls(const FrontPanelState& state);
 
 // Removes every U+0020 in place; other blanks such as tabs stay.
 void removeSpaces(wchar_t* text);
+
+// The list box repeats LBN_SELCHANGE when the line that is already selected is
+// clicked again. The selected line carries a mark in its item data, so that
+// only a real change of selection copies a line over what the user typed.
+void markSelectedLine(HWND list, LRESULT index);
