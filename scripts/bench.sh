@@ -16,6 +16,6 @@ korvane_wine_start "$run/prefix" "e:$run/drive-e:6b6f7276"
 
 cd "$KORVANE_BUILD/bench"
 echo "== start-up"
-wine startup_bench.exe "E:\\" "${ROUNDS:-15}"
+wine startup_bench.exe "E:\\bench" "${ROUNDS:-15}"
 echo "== recent connections (clearing 10,000 entries takes about ten minutes under Wine)"
 wine history_bench.exe ${HISTORY_QUICK:+quick}
