@@ -79,3 +79,47 @@ korvane_xvfb_stop() {
     KORVANE_XVFB_PID=
   fi
 }
+
+# korvane_lay_out_drive FOLDER: the launcher, Data with the stand-ins, and a
+# viewer settings file (UTF-16LE) with a few recent connections.
+korvane_lay_out_drive() {
+  local drive=$1
+  mkdir -p "$drive/Data"
+  cp "$KORVANE_BUILD/bin/KorvanePortable.exe" "$drive/"
+  cp "$KORVANE_BUILD/bin/standins/dodivarav.exe" "$KORVANE_BUILD/bin/standins/WinZRX.exe" "$drive/Data/"
+  local history='80000001\Software\Durmont\DODivarav\History'
+  {
+    printf '\xef\xbb\xbf'
+    printf '[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\nHistoryLimit=d32\r\n'
+    printf '[%s]\r\n0=Sworkstation.example::5901\r\n1=Slab-server:1\r\n2=Shelpdesk.example.org\r\n' "$history"
+    printf '[%s\\workstation.example::5901]\r\nViewOnly=d0\r\n' "$history"
+    printf '[%s\\lab-server:1]\r\nViewOnly=d1\r\n' "$history"
+    printf '[%s\\helpdesk.example.org]\r\nViewOnly=d0\r\n' "$history"
+  } | iconv -f UTF-8 -t UTF-16LE > "$drive/Data/viewer_settings.ini"
+  printf '[Server]\r\nPort=5900\r\n' > "$drive/Data/server_settings.ini"
+}
+
+# korvane_set_dpi DPI: the prefix's screen resolution for text (96 is normal).
+korvane_set_dpi() {
+  local hex
+  hex=$(printf '%08x' "$1")
+  cat > "$WINEPREFIX/dpi.reg" <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=dword:$hex
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]
+"LogPixels"=dword:$hex
+REG
+  wine regedit /S "$(winepath -w "$WINEPREFIX/dpi.reg")" </dev/null >/dev/null 2>&1
+}
+
+# korvane_screenshot MODE FILE: with the launcher running, shows MODE (panel,
+# about or clear) and saves that window as a PNG.
+korvane_screenshot() {
+  local geometry x y w h
+  geometry=$(wine "$KORVANE_BUILD/bin/screenshot_driver.exe" "$1" 2>/dev/null | tr -d '\r')
+  read -r x y w h <<<"$geometry"
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
+}

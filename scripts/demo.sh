@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the launcher, lays out a demo drive and runs the launcher from it
+# under Wine: on your display if there is one, else under Xvfb with a screenshot.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+korvane_build
+drive=$KORVANE_BUILD/demo-drive
+rm -rf "$drive"
+korvane_lay_out_drive "$drive"
+echo "Demo drive: $drive (mapped as K: in the demo's Wine prefix)"
+
+headless=
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  headless=1
+  korvane_xvfb_start 1280x1024
+fi
+trap 'korvane_wine_stop; korvane_xvfb_stop' EXIT
+korvane_wine_start "$KORVANE_BUILD/wine-demo" "k:$drive:6b6f7276"
+
+if [ -z "$headless" ]; then
+  echo "Starting K:\\KorvanePortable.exe on $DISPLAY. The stand-in viewer or server shows what it was given."
+  wine 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 || true
+  echo "The launcher has ended."
+else
+  wine 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
+  launcher=$!
+  shot=$KORVANE_BUILD/demo-front-panel.png
+  korvane_screenshot panel "$shot"
+  wine "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
+  wait "$launcher" || true
+  echo "No display: the launcher ran under Xvfb. Screenshot of its front panel: $shot"
+fi

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots under Xvfb: the front panel, the About box,
+# the Clear the list confirmation, and the front panel at 144 DPI.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+korvane_build
+out=$KORVANE_ROOT/docs
+mkdir -p "$out"
+run=$(mktemp -d /tmp/korvane-shots.XXXXXX)
+cleanup() {
+  korvane_wine_stop
+  korvane_xvfb_stop
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+korvane_xvfb_start 1280x1024
+korvane_lay_out_drive "$run/drive"
+
+# shoot MODE FILE: starts the launcher, saves the window, closes the launcher.
+shoot() {
+  wine 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
+  local launcher=$!
+  korvane_screenshot "$1" "$2"
+  wine "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
+  wait "$launcher" || true
+  echo "saved $2"
+}
+
+korvane_wine_start "$run/prefix" "k:$run/drive:6b6f7276"
+shoot panel "$out/front-panel.png"
+shoot about "$out/about-box.png"
+shoot clear "$out/clear-confirmation.png"
+korvane_wine_stop
+
+korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"
+korvane_set_dpi 144
+korvane_wine_stop
+korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"
+shoot panel "$out/front-panel-144dpi.png"

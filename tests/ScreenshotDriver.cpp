@@ -1,0 +1,90 @@
+// Helper for the screenshot and demo scripts: finds the launcher's windows,
+// opens its boxes, prints their screen rectangles, and closes it the way
+// another program would, with the registered close message.
+//
+//   screenshot_driver panel   wait for the front panel; print "x y width height"
+//   screenshot_driver about   open the About box; print its rectangle
+//   screenshot_driver clear   open the Clear the list confirmation; print its rectangle
+//   screenshot_driver close   post the close message to the launcher's loader window
+#include "../res/resource.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+HWND waitForWindow(const wchar_t* title)
+{
+    for (int i = 0; i < 1000; i++) {
+        HWND window = FindWindowW(L"#32770", title);
+        if (window != nullptr && IsWindowVisible(window))
+            return window;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+int printRectangle(HWND window)
+{
+    if (window == nullptr) {
+        fwprintf(stderr, L"window not found\n");
+        return 1;
+    }
+    Sleep(300); // let it paint
+    RECT r;
+    GetWindowRect(window, &r);
+    wprintf(L"%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+}
+
+struct LoaderSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK matchLoader(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<LoaderSearch*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (pid == search->pid && wcsncmp(name, L"loader", 6) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return 2;
+    HWND panel = waitForWindow(L"Korvane Portable Edition");
+    if (wcscmp(argv[1], L"panel") == 0)
+        return printRectangle(panel);
+    if (panel == nullptr)
+        return 1;
+    if (wcscmp(argv[1], L"about") == 0) {
+        PostMessageW(GetDlgItem(panel, IDC_ABOUT), BM_CLICK, 0, 0);
+        return printRectangle(waitForWindow(L"About Korvane Portable Edition"));
+    }
+    if (wcscmp(argv[1], L"clear") == 0) {
+        PostMessageW(GetDlgItem(panel, IDC_CLEAR_LIST), BM_CLICK, 0, 0);
+        return printRectangle(waitForWindow(L"Data Removal Confirmation"));
+    }
+    if (wcscmp(argv[1], L"close") == 0) {
+        LoaderSearch search = {0, nullptr};
+        GetWindowThreadProcessId(panel, &search.pid);
+        EnumWindows(matchLoader, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr)
+            return 1;
+        PostMessageW(search.found, RegisterWindowMessageW(L"korvane.closemsg"), 0, 0);
+        return 0;
+    }
+    return 2;
+}
