@@ -4,32 +4,14 @@
 #include "../ui/ConnectionHistory.h"
 #include "../ui/FrontPanel.h"
 
+#include "BenchSupport.h"
+
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 namespace {
-
-double nowMs()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
-std::wstring ownFolder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
 
 void writeSettings(const std::wstring& path, const wchar_t* limit, int entries)
 {

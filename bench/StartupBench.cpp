@@ -3,6 +3,8 @@
 // then Connect to the viewer's process start. Prints figures; asserts nothing.
 //
 //   startup_bench DRIVE-FOLDER [rounds]   (the folder is laid out as a drive)
+#include "BenchSupport.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -11,26 +13,6 @@
 #include <vector>
 
 namespace {
-
-std::wstring ownFolder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
-
-double nowMs()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1000.0 / frequency.QuadPart;
-}
 
 struct Search {
     DWORD pid;

@@ -2,6 +2,7 @@
 #include "DialogTemplates.h"
 #include "TestSupport.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {

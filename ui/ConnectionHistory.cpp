@@ -80,6 +80,27 @@ int compareNumbers(const void* left, const void* right)
     return (a > b) - (a < b);
 }
 
+// Deletes every entry below the limit whose text equals onlyText (every entry
+// when it is null), each with its entry section.
+void deleteEntries(const StringStorage* onlyText)
+{
+    StringStorage settingsPath;
+    getViewerSettingsPath(settingsPath);
+    int limit = readHistoryLimit(settingsPath);
+
+    std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
+    HistoryKeys keys = listHistoryKeys(settingsPath, limit);
+    for (size_t k = 0; k < keys.count; k++) {
+        int key = keys.numbers[k];
+        if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
+            continue;
+        const wchar_t* entryText = value.get() + 1;
+        if (onlyText != nullptr && !onlyText->isEqualTo(entryText))
+            continue;
+        deleteHistoryEntry(key, entryText, settingsPath);
+    }
+}
+
 } // namespace
 
 int parseSignedDecimal(const wchar_t* text)
@@ -197,35 +218,11 @@ void deleteSelectedEntry(FrontPanelState& state)
     StringStorage selectedText;
     selectedText.setString(line.get());
 
-    StringStorage settingsPath;
-    getViewerSettingsPath(settingsPath);
-    int limit = readHistoryLimit(settingsPath);
-
-    std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
     // Every key holding the same text goes, not only the first.
-    HistoryKeys keys = listHistoryKeys(settingsPath, limit);
-    for (size_t k = 0; k < keys.count; k++) {
-        int key = keys.numbers[k];
-        if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
-            continue;
-        if (!selectedText.isEqualTo(value.get() + 1))
-            continue;
-        deleteHistoryEntry(key, selectedText.getString(), settingsPath);
-    }
+    deleteEntries(&selectedText);
 }
 
 void clearHistory()
 {
-    StringStorage settingsPath;
-    getViewerSettingsPath(settingsPath);
-    int limit = readHistoryLimit(settingsPath);
-
-    std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
-    HistoryKeys keys = listHistoryKeys(settingsPath, limit);
-    for (size_t k = 0; k < keys.count; k++) {
-        int key = keys.numbers[k];
-        if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
-            continue;
-        deleteHistoryEntry(key, value.get() + 1, settingsPath);
-    }
+    deleteEntries(nullptr);
 }
