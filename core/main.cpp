@@ -14,6 +14,21 @@ namespace {
 
 const wchar_t LOADER_CLASS_WORD[] = L"loader";
 
+// The launcher's own folder is a drive that anyone may write to: DLLs that the
+// system loads later on its behalf come from the system folder only, never
+// from beside the launcher or from the current directory.
+void restrictDllSearch()
+{
+    SetDllDirectoryW(L"");
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    // Present from Windows 8 on (and on 7 with its security update): looked up,
+    // so that older systems still start the launcher.
+    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 void runChosenProgram(INT_PTR result, const FrontPanelState& state)
 {
     // The results of the launches are not looked at: a program that cannot be
@@ -39,6 +54,8 @@ void runChosenProgram(INT_PTR result, const FrontPanelState& state)
 // The launcher takes no arguments: the command line and show state are ignored.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    restrictDllSearch();
+
     StringStorage loaderClassName;
     getWindowClassName(LOADER_CLASS_WORD, loaderClassName);
 
