@@ -49,22 +49,26 @@ bool parseKeyNumber(const wchar_t* name, int limit, int& number)
     return true;
 }
 
+// The name of History key number key, as "%d" writes it.
+struct KeyName {
+    explicit KeyName(int key)
+    {
+        formatToArray(text, KEY_NAME_BUFFER, L"%d", key);
+        text[KEY_NAME_BUFFER - 1] = L'\0';
+    }
+    wchar_t text[KEY_NAME_BUFFER];
+};
+
 // Reads one History key into buffer; returns the number of characters read.
-DWORD readHistoryValue(int key, wchar_t* buffer, DWORD capacity, const StringStorage& settingsPath)
+DWORD readHistoryValue(const KeyName& key, wchar_t* buffer, DWORD capacity, const StringStorage& settingsPath)
 {
-    wchar_t keyName[KEY_NAME_BUFFER];
-    formatToArray(keyName, KEY_NAME_BUFFER, L"%d", key);
-    keyName[KEY_NAME_BUFFER - 1] = L'\0';
-    return GetPrivateProfileStringW(HISTORY_SECTION, keyName, L"", buffer, capacity, settingsPath.getString());
+    return GetPrivateProfileStringW(HISTORY_SECTION, key.text, L"", buffer, capacity, settingsPath.getString());
 }
 
 // Deletes one History key and the entry section named after its text.
-void deleteHistoryEntry(int key, const wchar_t* entryText, const StringStorage& settingsPath)
+void deleteHistoryEntry(const KeyName& key, const wchar_t* entryText, const StringStorage& settingsPath)
 {
-    wchar_t keyName[KEY_NAME_BUFFER];
-    formatToArray(keyName, KEY_NAME_BUFFER, L"%d", key);
-    keyName[KEY_NAME_BUFFER - 1] = L'\0';
-    WritePrivateProfileStringW(HISTORY_SECTION, keyName, nullptr, settingsPath.getString());
+    WritePrivateProfileStringW(HISTORY_SECTION, key.text, nullptr, settingsPath.getString());
 
     StringStorage entrySection;
     entrySection.setString(HISTORY_SECTION);
@@ -91,7 +95,7 @@ void deleteEntries(const StringStorage* onlyText)
     std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
     HistoryKeys keys = listHistoryKeys(settingsPath, limit);
     for (size_t k = 0; k < keys.count; k++) {
-        int key = keys.numbers[k];
+        KeyName key(keys.numbers[k]);
         if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
             continue;
         const wchar_t* entryText = value.get() + 1;
@@ -183,8 +187,7 @@ void fillHistoryList(FrontPanelState& state)
     WPARAM line = 0;
     HistoryKeys keys = listHistoryKeys(settingsPath, limit);
     for (size_t k = 0; k < keys.count; k++) {
-        int key = keys.numbers[k];
-        if (readHistoryValue(key, value, LIST_BUFFER, settingsPath) == 0)
+        if (readHistoryValue(KeyName(keys.numbers[k]), value, LIST_BUFFER, settingsPath) == 0)
             continue;
         // Inserted at an explicit index, which the sorted list box never re-sorts.
         SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value + 1));
