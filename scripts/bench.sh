@@ -8,14 +8,14 @@ run=$(mktemp -d /tmp/korvane-bench.XXXXXX)
 cleanup() {
   korvane_wine_stop
   korvane_xvfb_stop
-  rm -rf "$run" "$KORVANE_BUILD/bench/Data"
+  rm -rf "$run" "$KORVANE_RUN_BUILD/bench/Data"
 }
 trap cleanup EXIT
 korvane_xvfb_start
 korvane_wine_start "$run/prefix" "e:$run/drive-e:6b6f7276"
 
-cd "$KORVANE_BUILD/bench"
+cd "$KORVANE_RUN_BUILD/bench"
 echo "== start-up"
-wine startup_bench.exe "E:\\bench" "${ROUNDS:-15}"
+"$KORVANE_WINE" startup_bench.exe "E:\\bench" "${ROUNDS:-15}"
 echo "== recent connections (clearing 10,000 entries takes about ten minutes under Wine)"
-wine history_bench.exe ${HISTORY_QUICK:+quick}
+"$KORVANE_WINE" history_bench.exe ${HISTORY_QUICK:+quick}

@@ -5,11 +5,48 @@
 KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVANE_BUILD=${KORVANE_BUILD:-$KORVANE_ROOT/build}
 
-korvane_build() {
+# The launcher ships as a 32-bit program. Running it under Wine needs a kernel
+# that runs 32-bit code; where it cannot (IA-32 emulation switched off), the
+# tests, the demo and the benchmarks build the same sources for x86-64 and run
+# them under 64-bit Wine instead. KORVANE_ARCH=i686 or x86_64 forces a choice.
+korvane_choose_arch() {
+  if [ -z "${KORVANE_ARCH:-}" ]; then
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      KORVANE_ARCH=i686
+    else
+      KORVANE_ARCH=x86_64
+    fi
+  fi
+  case $KORVANE_ARCH in
+    i686)
+      KORVANE_RUN_BUILD=$KORVANE_BUILD
+      KORVANE_WINE=wine
+      KORVANE_WINEARCH=win32 ;;
+    x86_64)
+      KORVANE_RUN_BUILD=$KORVANE_BUILD/x86_64
+      KORVANE_WINE=/usr/lib/wine/wine64
+      KORVANE_WINEARCH=win64 ;;
+    *)
+      echo "KORVANE_ARCH must be i686 or x86_64" >&2
+      return 1 ;;
+  esac
+  export KORVANE_ARCH KORVANE_RUN_BUILD KORVANE_WINE
+}
+
+# korvane_build_arch ARCH FOLDER [CMAKE ARGUMENTS...]: configures and builds.
+korvane_build_arch() {
+  local arch=$1 folder=$2
+  shift 2
   bash "$KORVANE_ROOT/scripts/setup.sh"
-  cmake -S "$KORVANE_ROOT" -B "$KORVANE_BUILD" \
-        -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-i686.cmake" "$@" >/dev/null
-  cmake --build "$KORVANE_BUILD" -j"$(nproc)"
+  cmake -S "$KORVANE_ROOT" -B "$folder" \
+        -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-$arch.cmake" "$@" >/dev/null
+  cmake --build "$folder" -j"$(nproc)"
+}
+
+# Builds everything for the architecture that this machine's Wine runs.
+korvane_build() {
+  korvane_choose_arch
+  korvane_build_arch "$KORVANE_ARCH" "$KORVANE_RUN_BUILD" "$@"
 }
 
 # korvane_wine_start PREFIX [LETTER:FOLDER:SERIAL ...]
@@ -17,16 +54,17 @@ korvane_build() {
 # volume serial, and starts a persistent wineserver with detached output.
 korvane_wine_start() {
   export WINEPREFIX=$1; shift
+  korvane_choose_arch
   export WINEDEBUG=-all
-  export WINEARCH=win32
+  export WINEARCH=$KORVANE_WINEARCH
   # No prompts to install the browser or .NET runtimes while the prefix is made.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1
+    "$KORVANE_WINE" wineboot -i </dev/null >/dev/null 2>&1
     # Without a window manager: Wine draws the frames itself and destroys
     # windows at once; a crash never waits on a dialog.
-    cat > "$WINEPREFIX/korvane.reg" <<'REG'
+    cat > "$WINEPREFIX/drive_c/korvane.reg" <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
@@ -36,7 +74,7 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 REG
-    wine regedit /S "$(winepath -w "$WINEPREFIX/korvane.reg")" </dev/null >/dev/null 2>&1
+    "$KORVANE_WINE" regedit /S 'C:\korvane.reg' </dev/null >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
   fi
@@ -48,7 +86,7 @@ REG
     ln -sfn "$folder" "$WINEPREFIX/dosdevices/${letter}:"
   done
   wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /c exit </dev/null >/dev/null 2>&1
+  "$KORVANE_WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 korvane_wine_stop() {
@@ -85,8 +123,8 @@ korvane_xvfb_stop() {
 korvane_lay_out_drive() {
   local drive=$1
   mkdir -p "$drive/Data"
-  cp "$KORVANE_BUILD/bin/KorvanePortable.exe" "$drive/"
-  cp "$KORVANE_BUILD/bin/standins/dodivarav.exe" "$KORVANE_BUILD/bin/standins/WinZRX.exe" "$drive/Data/"
+  cp "$KORVANE_RUN_BUILD/bin/KorvanePortable.exe" "$drive/"
+  cp "$KORVANE_RUN_BUILD/bin/standins/dodivarav.exe" "$KORVANE_RUN_BUILD/bin/standins/WinZRX.exe" "$drive/Data/"
   local history='80000001\Software\Durmont\DODivarav\History'
   {
     printf '\xef\xbb\xbf'
@@ -103,7 +141,7 @@ korvane_lay_out_drive() {
 korvane_set_dpi() {
   local hex
   hex=$(printf '%08x' "$1")
-  cat > "$WINEPREFIX/dpi.reg" <<REG
+  cat > "$WINEPREFIX/drive_c/dpi.reg" <<REG
 REGEDIT4
 
 [HKEY_CURRENT_USER\\Control Panel\\Desktop]
@@ -112,14 +150,14 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]
 "LogPixels"=dword:$hex
 REG
-  wine regedit /S "$(winepath -w "$WINEPREFIX/dpi.reg")" </dev/null >/dev/null 2>&1
+  "$KORVANE_WINE" regedit /S 'C:\dpi.reg' </dev/null >/dev/null 2>&1
 }
 
 # korvane_screenshot MODE FILE: with the launcher running, shows MODE (panel,
 # about or clear) and saves that window as a PNG.
 korvane_screenshot() {
   local geometry x y w h
-  geometry=$(wine "$KORVANE_BUILD/bin/screenshot_driver.exe" "$1" 2>/dev/null | tr -d '\r')
+  geometry=$("$KORVANE_WINE" "$KORVANE_RUN_BUILD/bin/screenshot_driver.exe" "$1" 2>/dev/null | tr -d '\r')
   read -r x y w h <<<"$geometry"
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
 }

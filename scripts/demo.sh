@@ -16,18 +16,18 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   korvane_xvfb_start 1280x1024
 fi
 trap 'korvane_wine_stop; korvane_xvfb_stop' EXIT
-korvane_wine_start "$KORVANE_BUILD/wine-demo" "k:$drive:6b6f7276"
+korvane_wine_start "$KORVANE_BUILD/wine-demo-$KORVANE_ARCH" "k:$drive:6b6f7276"
 
 if [ -z "$headless" ]; then
   echo "Starting K:\\KorvanePortable.exe on $DISPLAY. The stand-in viewer or server shows what it was given."
-  wine 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 || true
+  "$KORVANE_WINE" 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 || true
   echo "The launcher has ended."
 else
-  wine 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
+  "$KORVANE_WINE" 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
   launcher=$!
   shot=$KORVANE_BUILD/demo-front-panel.png
   korvane_screenshot panel "$shot"
-  wine "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
+  "$KORVANE_WINE" "$KORVANE_RUN_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
   wait "$launcher" || true
   echo "No display: the launcher ran under Xvfb. Screenshot of its front panel: $shot"
 fi

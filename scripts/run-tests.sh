@@ -17,5 +17,5 @@ trap cleanup EXIT
 korvane_xvfb_start
 korvane_wine_start "$run/prefix" "e:$run/drive-e:1a2b3c4d" "f:$run/drive-f:00c0ffee"
 
-cd "$KORVANE_BUILD"
+cd "$KORVANE_RUN_BUILD"
 ctest --output-on-failure -j"$(nproc)" "$@"

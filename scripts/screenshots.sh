@@ -20,10 +20,10 @@ korvane_lay_out_drive "$run/drive"
 
 # shoot MODE FILE: starts the launcher, saves the window, closes the launcher.
 shoot() {
-  wine 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
+  "$KORVANE_WINE" 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
   local launcher=$!
   korvane_screenshot "$1" "$2"
-  wine "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
+  "$KORVANE_WINE" "$KORVANE_RUN_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
   wait "$launcher" || true
   echo "saved $2"
 }

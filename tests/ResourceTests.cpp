@@ -2,6 +2,8 @@
 #include "DialogTemplates.h"
 #include "TestSupport.h"
 
+#include "version.h"
+
 #include <cstring>
 #include <cwchar>
 
@@ -156,12 +158,13 @@ TEST_F(LauncherResources, ManifestAsksForInvokerLevelControlsV6SystemsAndDpiAwar
         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
         ">true</dpiAware>",
+        "name=\"Korvane.Portable.Loader\" version=\"" KORVANE_VERSION_TEXT "\"",
     };
     for (const char* piece : expected)
         EXPECT_NE(manifest.find(piece), std::string::npos) << piece;
 }
 
-TEST_F(LauncherResources, VersionInformationNamesTheProduct)
+TEST_F(LauncherResources, VersionInformationNamesTheProductAndTheProjectVersion)
 {
     DWORD size = 0;
     const void* data = resource(RT_VERSION, MAKEINTRESOURCEW(1), &size);
@@ -177,7 +180,18 @@ TEST_F(LauncherResources, VersionInformationNamesTheProduct)
     };
     EXPECT_EQ(query(L"ProductName"), L"Korvane Portable Edition");
     EXPECT_EQ(query(L"FileDescription"), L"Korvane Portable Edition, Loader Module");
-    EXPECT_EQ(query(L"FileVersion"), L"1.0.0.0");
+    const std::wstring version = utf8ToWide(KORVANE_VERSION_TEXT);
+    EXPECT_EQ(query(L"FileVersion"), version);
+    EXPECT_EQ(query(L"ProductVersion"), version);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const DWORD high = MAKELONG(KORVANE_VERSION_MINOR, KORVANE_VERSION_MAJOR);
+    const DWORD low = MAKELONG(0, KORVANE_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
     EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDI_LAUNCHER), RT_GROUP_ICON), nullptr);
 }
 
