@@ -14,12 +14,26 @@ const wchar_t VIEWER_CLASS_WORD[] = L"viewer";
 // Process creation takes at most this many units, terminator included.
 const size_t MAX_COMMAND_LINE = 32767;
 
-// Without the launcher's own path every program location would be a guess
-// (\Data on the current drive), so nothing is started then.
-bool isModulePathKnown()
+// Waits for the process while dispatching this thread's messages, so that the
+// loader window keeps answering other programs (a broadcast sent to every
+// top-level window, the session-end query) while the child runs. A quit
+// request met here is dropped: the launcher ends when its child has ended.
+void waitDispatchingMessages(HANDLE process)
 {
-    StringStorage modulePath;
-    return getModulePath(modulePath);
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_FAILED) {
+            WaitForSingleObject(process, INFINITE);
+            return;
+        }
+        if (woken != WAIT_OBJECT_0 + 1)
+            return;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT)
+                DispatchMessageW(&message);
+        }
+    }
 }
 
 bool startViewerWith(const wchar_t* hostArgument)
@@ -74,7 +88,7 @@ bool runProcessAndWait(const wchar_t* commandLine)
                         &startupInfo, &processInfo))
         return false;
     CloseHandle(processInfo.hThread);
-    WaitForSingleObject(processInfo.hProcess, INFINITE);
+    waitDispatchingMessages(processInfo.hProcess);
     CloseHandle(processInfo.hProcess);
     return true;
 }

@@ -11,6 +11,7 @@ bool startServer();
 void buildViewerCommandLine(StringStorage& out, const wchar_t* hostArgument);
 void buildServerCommandLine(StringStorage& out);
 
-// Starts commandLine followed by one blank and waits for the process to end.
+// Starts commandLine followed by one blank and waits for the process to end,
+// dispatching the thread's messages meanwhile (a quit request is dropped).
 // False when it could not be created, or the line is too long for the platform.
 bool runProcessAndWait(const wchar_t* commandLine);

@@ -55,6 +55,12 @@ bool getModulePath(StringStorage& out)
     return false;
 }
 
+bool isModulePathKnown()
+{
+    StringStorage modulePath;
+    return getModulePath(modulePath);
+}
+
 void getVolumeIdentity(const wchar_t* rootPath, StringStorage& out)
 {
     DWORD serial = 0;
@@ -89,8 +95,8 @@ void getDataFolder(StringStorage& out)
         // Without the trailing backslash: E:\Apps\loader.exe gives E:\Apps.
         folder.copyPrefix(k - 1 > 0 ? k - 1 : 0, folder);
     }
-    // Without a module path the folder part is empty; the launch actions refuse
-    // to start anything in that case rather than use the guessed \Data.
+    // Without a module path the folder part is empty; callers check
+    // isModulePathKnown first rather than use the guessed \Data.
     out.format(L"%s\\%s", folder.getString() != nullptr ? folder.getString() : L"", DATA_FOLDER_NAME);
 }
 

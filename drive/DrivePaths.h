@@ -8,6 +8,11 @@
 // Full path of the running executable; leaves out untouched on failure.
 bool getModulePath(StringStorage& out);
 
+// Whether the platform gives the launcher its own path. Without it every
+// location below would be a guess (\Data on the current drive), so nothing
+// is started, read or deleted then.
+bool isModulePathKnown();
+
 // Serial of the volume holding the executable as eight lower-case hex digits,
 // 00000000 when it cannot be read.
 void getDriveIdentity(StringStorage& out);

@@ -103,6 +103,9 @@ std::vector<std::wstring> listLines(HWND list)
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; i++) {
         LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        // The list may be refilled while it is read.
+        if (length == LB_ERR)
+            break;
         std::wstring text(static_cast<size_t>(length) + 1, L'\0');
         SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
         text.resize(static_cast<size_t>(length));

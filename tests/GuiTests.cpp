@@ -4,6 +4,8 @@
 
 #include "../res/resource.h"
 
+#include <shellapi.h>
+
 #include <cwctype>
 #include <regex>
 
@@ -68,6 +70,24 @@ protected:
     {
         return L"\"" + folder + L"\\Data\\WinZRX.exe\" -runwithinifile \"" + folder +
                L"\\Data\\server_settings.ini\" ";
+    }
+
+    // The arguments of the one viewer started, split as the platform's parser splits them.
+    std::vector<std::wstring> viewerArguments() const
+    {
+        std::vector<std::wstring> lines = launched();
+        if (lines.size() != 1)
+            return lines;
+        int count = 0;
+        LPWSTR* split = CommandLineToArgvW(lines[0].c_str(), &count);
+        std::vector<std::wstring> arguments(split, split + count);
+        LocalFree(split);
+        return arguments;
+    }
+    std::vector<std::wstring> expectedArguments(const std::wstring& host) const
+    {
+        return {folder + L"\\Data\\dodivarav.exe", host, L"-settingsfile", settingsPath(), L"-wndclass",
+                L"viewer1a2b3c4d"};
     }
 
     std::wstring settingsPath() const { return folder + L"\\Data\\viewer_settings.ini"; }
@@ -154,12 +174,50 @@ TEST_F(GuiTest, EnterConnectsOnlyWhileConnectIsEnabled)
     pressKey(edit, VK_RETURN);
     EXPECT_TRUE(panelStaysOpen());
 
-    // A tab is not a space: it is a host, and Enter connects to it.
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" \t "));
+    // Tabs and other blanks are no host either.
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" \t\x3000\xA0 "));
+    EXPECT_FALSE(enabled(IDC_CONNECT));
+    pressKey(edit, VK_RETURN);
+    EXPECT_TRUE(panelStaysOpen());
+    typeInto(edit, L"h");
     EXPECT_TRUE(enabled(IDC_CONNECT));
     pressKey(edit, VK_RETURN);
     EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"\t")});
+    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"h")});
+}
+
+// Quotes and blanks in a typed or picked host would split it, or join it to
+// the switches after it: the viewer must still get exactly six arguments.
+TEST_F(GuiTest, HostReachesTheViewerAsOneArgument)
+{
+    writeHistory(L"0=xta\tb::5901\r\n1=xq\"uo\"te:1\r\n");
+    struct Case {
+        const wchar_t* typed;
+        int pickedLine;
+        const wchar_t* host;
+    } cases[] = {
+        {L"my\"host::443", -1, L"myhost::443"},
+        {L"a\t-settingsfile\tC:\\x.ini", -1, L"a-settingsfileC:\\x.ini"},
+        {L"line\r\nbreak\n", -1, L"linebreak"},
+        {L"\x3000" L"wide\xA0" L"blank\x2028", -1, L"wideblank"},
+        {nullptr, 0, L"tab::5901"},
+        {nullptr, 1, L"quote:1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(wideToUtf8(c.host));
+        DeleteFileW(log.c_str());
+        open();
+        if (c.typed != nullptr) {
+            SendMessageW(control(IDC_HOST_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.typed));
+        } else {
+            clickListLine(list(), c.pickedLine);
+            ASSERT_TRUE(waitFor([&] { return selection() == c.pickedLine; }));
+        }
+        ASSERT_TRUE(waitFor([&] { return enabled(IDC_CONNECT); }));
+        clickButton(control(IDC_CONNECT));
+        EXPECT_EQ(end(), 0u);
+        EXPECT_EQ(viewerArguments(), expectedArguments(c.host));
+    }
 }
 
 TEST_F(GuiTest, OnlyTheFirst255TypedCharactersReachTheHost)
@@ -278,9 +336,24 @@ TEST_F(GuiTest, LauncherWaitsForItsChildAndIgnoresTheCloseMessageMeanwhile)
     ASSERT_TRUE(waitFor([&] { return !launched().empty(); })) << "the viewer did not start";
     EXPECT_TRUE(waitFor([&] { return panelGone(); })) << "the panel stays closed while the viewer runs";
 
+    // The loader window keeps answering other programs, without spinning.
+    HWND loader = FindWindowW(loaderClass.c_str(), nullptr);
+    ASSERT_NE(loader, nullptr);
+    DWORD_PTR answer = 0;
+    EXPECT_NE(SendMessageTimeoutW(loader, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
+    EXPECT_NE(SendMessageTimeoutW(loader, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+    auto cpuTime = [&] {
+        FILETIME created, exited, kernel, user;
+        GetProcessTimes(launcher.process, &created, &exited, &kernel, &user);
+        return (ULONGLONG(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+               (ULONGLONG(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+    };
+    ULONGLONG before = cpuTime();
     postCloseMessage(loaderClass);
     EXPECT_EQ(WaitForSingleObject(launcher.process, 700), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the launcher ended before its child";
+    EXPECT_LT(cpuTime() - before, 3500000u) << "more than 350 ms of processor time in 700 ms of waiting";
     SetEvent(release);
     EXPECT_EQ(end(), 0u);
     EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"myhost")});
@@ -330,16 +403,48 @@ TEST_F(GuiTest, HistoryFillsThePanelAndAPickedLineConnects)
     EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"mid::5901")});
 }
 
-TEST_F(GuiTest, DoubleClickOnTheSelectedLineKeepsAnEditedHost)
+TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
 {
-    writeHistory(L"0=xfirst\r\n1=xsecond\r\n");
+    writeHistory(L"0=xfirst\r\n1=xsecond\r\n2=xthird\r\n3=x \r\n");
+    HWND edit = nullptr;
+
+    // Picked and edited: a click on the selected line keeps the edit, a double click takes the line.
     open();
+    edit = control(IDC_HOST_EDIT);
     clickListLine(list(), 1);
     ASSERT_TRUE(waitFor([&] { return hostEdit() == L"second"; }));
-    typeInto(control(IDC_HOST_EDIT), L" :2");
+    typeInto(edit, L" :2");
+    clickListLine(list(), 1);
+    EXPECT_TRUE(panelStaysOpen());
+    EXPECT_EQ(hostEdit(), L"second :2");
     clickListLine(list(), 1, true);
     EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"second:2")});
+
+    // Picked, then the host emptied, which disables Connect.
+    open();
+    edit = control(IDC_HOST_EDIT);
+    clickListLine(list(), 0);
+    ASSERT_TRUE(waitFor([&] { return hostEdit() == L"first"; }));
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    ASSERT_FALSE(enabled(IDC_CONNECT));
+    clickListLine(list(), 0, true);
+    EXPECT_EQ(end(), 0u);
+
+    // After Delete record the highlighted line is not the one in the host edit.
+    open();
+    clickListLine(list(), 1);
+    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return listLines(list()).size() == 3; }));
+    ASSERT_EQ(hostEdit(), L"first");
+    ASSERT_EQ(selection(), 1);
+    // A line with nothing left once cleaned connects to nothing, as Connect would not.
+    clickListLine(list(), 2, true);
+    EXPECT_TRUE(panelStaysOpen());
+    clickListLine(list(), 1, true);
+    EXPECT_EQ(end(), 0u);
+
+    EXPECT_EQ(launched(), (std::vector<std::wstring>{viewerLine(L"second"), viewerLine(L"first"), viewerLine(L"third")}));
 }
 
 TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndMovesTheSelection)

@@ -148,7 +148,7 @@ TEST(FormatToArray, FollowsTheCountedFormatterContract)
     EXPECT_EQ(array[4], L'#') << "nothing may be written past the count";
 }
 
-TEST(RemoveSpaces, DropsOnlyPlainSpaces)
+TEST(RemoveSpaces, DropsBlanksLineBreaksAndQuotesOnly)
 {
     struct Case {
         const wchar_t* typed;
@@ -157,9 +157,10 @@ TEST(RemoveSpaces, DropsOnlyPlainSpaces)
         {L"", L""},
         {L"   ", L""},
         {L"  my host ::443 ", L"myhost::443"},
-        {L"a\tb", L"a\tb"},
-        {L"a\x00a0 b", L"a\x00a0" L"b"},
-        {L"\"quoted host\"", L"\"quotedhost\""},
+        {L"a\tb\vc\fd\re\nf", L"abcdef"},
+        {L"a\x00a0 b\x3000" L"c\x2028" L"d\x2009" L"e\x0085" L"f", L"abcdef"},
+        {L"\"quoted host\"", L"quotedhost"},
+        {L"\\\\server\\x:1 '\u00e9'\u200b-", L"\\\\server\\x:1'\u00e9'\u200b-"},
     };
     for (const Case& c : cases) {
         wchar_t text[64];

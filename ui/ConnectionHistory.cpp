@@ -1,7 +1,5 @@
 #include "ConnectionHistory.h"
 
-#include "FrontPanel.h"
-
 #include "../drive/DrivePaths.h"
 #include "../res/resource.h"
 
@@ -22,7 +20,9 @@ const int DEFAULT_HISTORY_LIMIT = 32;
 const DWORD LIMIT_BUFFER = 20;
 const DWORD LIST_BUFFER = 256;
 const DWORD DELETE_BUFFER = 32768;
-const DWORD FIRST_KEY_NAMES_BUFFER = 4096;
+// A listed entry shows at most this many characters of its text.
+const size_t LISTED_TEXT = LIST_BUFFER - 2;
+const DWORD FIRST_SECTION_BUFFER = 4096;
 // Enough for "-2147483648" and its zero.
 const size_t KEY_NAME_BUFFER = 12;
 
@@ -31,17 +31,29 @@ bool isWhiteSpace(wchar_t c)
     return c == L' ' || (c >= L'\t' && c <= L'\r');
 }
 
-// A key name as %d writes a number from 0 up to limit - 1: digits only, no
-// leading zero. Sets number on success.
-bool parseKeyNumber(const wchar_t* name, int limit, int& number)
+bool isBlank(wchar_t c)
 {
-    if (name[0] < L'0' || name[0] > L'9' || (name[0] == L'0' && name[1] != L'\0'))
+    return c == L' ' || c == L'\t';
+}
+
+// A key name as %d writes a number from 0 up to limit - 1: digits only, no
+// leading zero. Blanks around it do not count, as the platform trims them when
+// it matches key names. Sets number on success.
+bool parseKeyNumber(const wchar_t* name, size_t length, int limit, int& number)
+{
+    while (length > 0 && isBlank(*name)) {
+        name++;
+        length--;
+    }
+    while (length > 0 && isBlank(name[length - 1]))
+        length--;
+    if (length == 0 || (name[0] == L'0' && length > 1))
         return false;
     long long value = 0;
-    for (const wchar_t* c = name; *c != L'\0'; c++) {
-        if (*c < L'0' || *c > L'9')
+    for (size_t i = 0; i < length; i++) {
+        if (name[i] < L'0' || name[i] > L'9')
             return false;
-        value = value * 10 + (*c - L'0');
+        value = value * 10 + (name[i] - L'0');
         if (value >= limit)
             return false;
     }
@@ -65,44 +77,69 @@ DWORD readHistoryValue(const KeyName& key, wchar_t* buffer, DWORD capacity, cons
     return GetPrivateProfileStringW(HISTORY_SECTION, key.text, L"", buffer, capacity, settingsPath.getString());
 }
 
-// Deletes one History key and the entry section named after its text.
-void deleteHistoryEntry(const KeyName& key, const wchar_t* entryText, const StringStorage& settingsPath)
+// The viewer's settings file; false when the launcher does not know where it
+// runs from, and so must neither read nor delete anything.
+bool getHistoryFile(StringStorage& settingsPath)
 {
-    WritePrivateProfileStringW(HISTORY_SECTION, key.text, nullptr, settingsPath.getString());
+    if (!isModulePathKnown())
+        return false;
+    getViewerSettingsPath(settingsPath);
+    return true;
+}
+
+// Deletes one History key and the entry section named after its text; false
+// when the key could not be deleted.
+bool deleteHistoryEntry(const KeyName& key, const wchar_t* entryText, const StringStorage& settingsPath)
+{
+    if (!WritePrivateProfileStringW(HISTORY_SECTION, key.text, nullptr, settingsPath.getString()))
+        return false;
 
     StringStorage entrySection;
     entrySection.setString(HISTORY_SECTION);
     entrySection.appendString(L"\\");
     entrySection.appendString(entryText);
     WritePrivateProfileStringW(entrySection.getString(), nullptr, nullptr, settingsPath.getString());
+    return true;
 }
 
-int compareNumbers(const void* left, const void* right)
+int compareKeys(const void* left, const void* right)
 {
-    int a = *static_cast<const int*>(left);
-    int b = *static_cast<const int*>(right);
+    int a = static_cast<const HistoryKey*>(left)->number;
+    int b = static_cast<const HistoryKey*>(right)->number;
     return (a > b) - (a < b);
 }
 
 // Deletes every entry below the limit whose text equals onlyText (every entry
-// when it is null), each with its entry section.
-void deleteEntries(const StringStorage* onlyText)
+// when it is null), each with its entry section. The platform reads and
+// deletes the first of the lines that share a name, so a key is read again
+// after each deletion, at most once per line that carries its name.
+void deleteEntries(const StringStorage& settingsPath, const StringStorage* onlyText)
 {
-    StringStorage settingsPath;
-    getViewerSettingsPath(settingsPath);
     int limit = readHistoryLimit(settingsPath);
-
     std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
     HistoryKeys keys = listHistoryKeys(settingsPath, limit);
     for (size_t k = 0; k < keys.count; k++) {
-        KeyName key(keys.numbers[k]);
-        if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
-            continue;
-        const wchar_t* entryText = value.get() + 1;
-        if (onlyText != nullptr && !onlyText->isEqualTo(entryText))
-            continue;
-        deleteHistoryEntry(key, entryText, settingsPath);
+        KeyName key(keys.keys[k].number);
+        for (int line = 0; line < keys.keys[k].lines; line++) {
+            if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
+                break;
+            const wchar_t* entryText = value.get() + 1;
+            if (onlyText != nullptr && !onlyText->isEqualTo(entryText))
+                break;
+            if (!deleteHistoryEntry(key, entryText, settingsPath))
+                break;
+        }
     }
+}
+
+// Whether a list line shows this entry text: the whole text, or its first
+// characters where the list cut it.
+bool isListedAs(const wchar_t* entryText, const wchar_t* line)
+{
+    size_t shown = wcslen(entryText);
+    if (shown > LISTED_TEXT)
+        shown = LISTED_TEXT;
+    return wcslen(line) == shown && wmemcmp(entryText, line, shown) == 0;
 }
 
 } // namespace
@@ -144,29 +181,35 @@ HistoryKeys listHistoryKeys(const StringStorage& settingsPath, int limit)
     HistoryKeys keys;
     if (limit <= 0)
         return keys;
-    // A cut list of names comes back with size - 2: grow until it fits.
-    std::unique_ptr<wchar_t[]> names;
+    // The section's lines, name=value each; a cut section comes back with
+    // size - 2: grow until it fits. The lines are read rather than the key
+    // names, whose list the platform ends at the first empty name.
+    std::unique_ptr<wchar_t[]> lines;
     DWORD read = 0;
-    for (DWORD capacity = FIRST_KEY_NAMES_BUFFER;; capacity *= 2) {
-        names.reset(allocateWideArray(capacity));
-        read = GetPrivateProfileStringW(HISTORY_SECTION, nullptr, L"", names.get(), capacity,
-                                        settingsPath.getString());
+    for (DWORD capacity = FIRST_SECTION_BUFFER;; capacity *= 2) {
+        lines.reset(allocateWideArray(capacity));
+        read = GetPrivateProfileSectionW(HISTORY_SECTION, lines.get(), capacity, settingsPath.getString());
         if (read + 2 < capacity || capacity > 0x7FFFFFFF / 2)
             break;
     }
-    // Each name takes at least two characters with its zero.
-    keys.numbers.reset(new int[read / 2 + 1]);
-    for (const wchar_t* name = names.get(); *name != L'\0'; name += wcslen(name) + 1) {
+    lines[read] = L'\0';
+    // Each line takes at least two characters with its zero.
+    keys.keys.reset(new HistoryKey[read / 2 + 1]);
+    for (DWORD at = 0; at < read; at += static_cast<DWORD>(wcslen(lines.get() + at)) + 1) {
+        const wchar_t* line = lines.get() + at;
+        const wchar_t* equals = wcschr(line, L'=');
         int number;
-        if (parseKeyNumber(name, limit, number))
-            keys.numbers[keys.count++] = number;
+        if (parseKeyNumber(line, equals != nullptr ? equals - line : wcslen(line), limit, number))
+            keys.keys[keys.count++] = HistoryKey{number, 1};
     }
     // Visited in key order, each once, as a scan from 0 to the limit would.
-    qsort(keys.numbers.get(), keys.count, sizeof(int), compareNumbers);
+    qsort(keys.keys.get(), keys.count, sizeof(HistoryKey), compareKeys);
     size_t kept = 0;
     for (size_t i = 0; i < keys.count; i++) {
-        if (kept == 0 || keys.numbers[kept - 1] != keys.numbers[i])
-            keys.numbers[kept++] = keys.numbers[i];
+        if (kept > 0 && keys.keys[kept - 1].number == keys.keys[i].number)
+            keys.keys[kept - 1].lines++;
+        else
+            keys.keys[kept++] = keys.keys[i];
     }
     keys.count = kept;
     return keys;
@@ -180,17 +223,22 @@ void fillHistoryList(FrontPanelState& state)
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
 
     StringStorage settingsPath;
-    getViewerSettingsPath(settingsPath);
+    if (!getHistoryFile(settingsPath))
+        return;
     int limit = readHistoryLimit(settingsPath);
 
     wchar_t value[LIST_BUFFER];
     WPARAM line = 0;
     HistoryKeys keys = listHistoryKeys(settingsPath, limit);
     for (size_t k = 0; k < keys.count; k++) {
-        if (readHistoryValue(KeyName(keys.numbers[k]), value, LIST_BUFFER, settingsPath) == 0)
+        int number = keys.keys[k].number;
+        if (readHistoryValue(KeyName(number), value, LIST_BUFFER, settingsPath) == 0)
             continue;
         // Inserted at an explicit index, which the sorted list box never re-sorts.
-        SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value + 1));
+        // The key stays with the line: a cut line still finds its entry.
+        LRESULT at = SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value + 1));
+        if (at >= 0)
+            SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(at), number);
         if (line == 0)
             SetWindowTextW(edit, value + 1);
         line++;
@@ -202,7 +250,6 @@ void fillHistoryList(FrontPanelState& state)
     if (selection >= count)
         selection = count - 1;
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(selection), 0);
-    markSelectedLine(list, selection);
 }
 
 void deleteSelectedEntry(FrontPanelState& state)
@@ -218,14 +265,28 @@ void deleteSelectedEntry(FrontPanelState& state)
     line[0] = L'\0';
     SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(line.get()));
     line[length] = L'\0';
-    StringStorage selectedText;
-    selectedText.setString(line.get());
+    StringStorage entryText;
+    entryText.setString(line.get());
 
+    StringStorage settingsPath;
+    if (!getHistoryFile(settingsPath))
+        return;
+    // The line may show its entry cut: the key it was filled from gives the
+    // whole text, as long as that key still holds what the line shows.
+    LRESULT key = SendMessageW(list, LB_GETITEMDATA, index, 0);
+    if (key >= 0 && key <= INT_MAX) {
+        std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
+        if (readHistoryValue(KeyName(static_cast<int>(key)), value.get(), DELETE_BUFFER, settingsPath) != 0 &&
+            isListedAs(value.get() + 1, line.get()))
+            entryText.setString(value.get() + 1);
+    }
     // Every key holding the same text goes, not only the first.
-    deleteEntries(&selectedText);
+    deleteEntries(settingsPath, &entryText);
 }
 
 void clearHistory()
 {
-    deleteEntries(nullptr);
+    StringStorage settingsPath;
+    if (getHistoryFile(settingsPath))
+        deleteEntries(settingsPath, nullptr);
 }

@@ -10,15 +10,31 @@
 
 namespace {
 
-const LRESULT SELECTED_LINE_MARK = 1;
-
 const wchar_t CLEAR_CAPTION[] = L"Data Removal Confirmation";
 const wchar_t CLEAR_QUESTION[] = L"Clear the list of saved Korvane connections?";
+
+// White space as Unicode defines it, the information separators that some
+// runtimes count as white space, and the double quote.
+bool isSeparatorOrQuote(wchar_t c)
+{
+    return c == L'"' || c == L' ' || (c >= L'\t' && c <= L'\r') || (c >= 0x1C && c <= 0x1F) || c == 0x85 ||
+           c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+           c == 0x202F || c == 0x205F || c == 0x3000;
+}
 
 void endPanel(FrontPanelState& state, INT_PTR result)
 {
     EndDialog(state.panelWindow, result);
     state.panelOpen = false;
+}
+
+// Rebuilds the list from the file; the selection the fill restores counts as
+// taken, so clicking it again does not overwrite the host.
+void refillList(FrontPanelState& state)
+{
+    fillHistoryList(state);
+    state.selectedLine = static_cast<int>(SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0));
+    refreshControls(state);
 }
 
 void initPanel(HWND dialog, FrontPanelState& state)
@@ -29,8 +45,7 @@ void initPanel(HWND dialog, FrontPanelState& state)
     state.panelWindow = dialog;
     SetForegroundWindow(dialog);
     state.panelOpen = true;
-    fillHistoryList(state);
-    refreshControls(state);
+    refillList(state);
 }
 
 void takeHostText(FrontPanelState& state)
@@ -39,15 +54,12 @@ void takeHostText(FrontPanelState& state)
     removeSpaces(state.hostText);
 }
 
-// Copies the selected line into hostText and the host edit; the edit's
-// EN_CHANGE then takes the text back and refreshes the controls.
-void copySelectedLine(FrontPanelState& state)
+// Copies list line index into hostText and the host edit; the edit's
+// EN_CHANGE then takes the text back, cleaned, and refreshes the controls.
+void copyLine(FrontPanelState& state, LRESULT index)
 {
     HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
-    LRESULT index = SendMessageW(list, LB_GETCURSEL, 0, 0);
-    if (index == LB_ERR || SendMessageW(list, LB_GETITEMDATA, index, 0) == SELECTED_LINE_MARK)
-        return;
-    markSelectedLine(list, index);
+    state.selectedLine = static_cast<int>(index);
     LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
     if (length == LB_ERR)
         return;
@@ -63,11 +75,31 @@ void copySelectedLine(FrontPanelState& state)
     SetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), state.hostText);
 }
 
+// A new selection is copied into the host; the repeat for the line already
+// taken leaves an edited host alone.
+void onSelectionChange(FrontPanelState& state)
+{
+    LRESULT index = SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0);
+    if (index != LB_ERR && index != state.selectedLine)
+        copyLine(state, index);
+}
+
+// A double click connects to the line clicked, whatever the host edit holds.
+// A line with nothing left once cleaned connects to nothing, as Connect would.
+void onDoubleClick(FrontPanelState& state)
+{
+    LRESULT index = SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0);
+    if (index == LB_ERR)
+        return;
+    copyLine(state, index);
+    if (state.hostText[0] != L'\0')
+        endPanel(state, IDC_CONNECT);
+}
+
 void deleteRecord(FrontPanelState& state)
 {
     deleteSelectedEntry(state);
-    fillHistoryList(state);
-    refreshControls(state);
+    refillList(state);
 }
 
 void clearList(FrontPanelState& state)
@@ -75,8 +107,7 @@ void clearList(FrontPanelState& state)
     if (MessageBoxW(state.panelWindow, CLEAR_QUESTION, CLEAR_CAPTION, MB_YESNO) != IDYES)
         return;
     clearHistory();
-    fillHistoryList(state);
-    refreshControls(state);
+    refillList(state);
 }
 
 INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
@@ -98,9 +129,9 @@ INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
         return FALSE;
     case IDC_HISTORY_LIST:
         if (notification == LBN_SELCHANGE)
-            copySelectedLine(state);
+            onSelectionChange(state);
         else if (notification == LBN_DBLCLK)
-            endPanel(state, IDC_CONNECT);
+            onDoubleClick(state);
         return FALSE;
     case IDC_DELETE_RECORD:
         deleteRecord(state);
@@ -122,17 +153,10 @@ void removeSpaces(wchar_t* text)
 {
     wchar_t* kept = text;
     for (; *text != L'\0'; text++) {
-        if (*text != L' ')
+        if (!isSeparatorOrQuote(*text))
             *kept++ = *text;
     }
     *kept = L'\0';
-}
-
-void markSelectedLine(HWND list, LRESULT index)
-{
-    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; i++)
-        SendMessageW(list, LB_SETITEMDATA, i, i == index ? SELECTED_LINE_MARK : 0);
 }
 
 void refreshControls(const FrontPanelState& state)

@@ -11,10 +11,7 @@ INT_PTR CALLBACK frontPanelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // Enables Connect, Delete record and Clear the list from the state and the list.
 void refreshControls(const FrontPanelState& state);
 
-// Removes every U+0020 in place; other blanks such as tabs stay.
+// Removes in place every character that a command-line parser takes as a
+// separator or a quote: spaces, tabs, line breaks, every other white space and
+// the double quote. So the host always reaches the viewer as one argument.
 void removeSpaces(wchar_t* text);
-
-// The list box repeats LBN_SELCHANGE when the line that is already selected is
-// clicked again. The selected line carries a mark in its item data, so that
-// only a real change of selection copies a line over what the user typed.
-void markSelectedLine(HWND list, LRESULT index);
