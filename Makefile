@@ -1,5 +1,5 @@
 # The project's commands; each installs what is missing first.
-.PHONY: build test demo screenshots bench clean
+.PHONY: build test demo package screenshots bench clean
 
 build:
 	bash scripts/build.sh
@@ -9,6 +9,9 @@ test:
 
 demo:
 	bash scripts/demo.sh
+
+package:
+	bash scripts/package.sh
 
 screenshots:
 	bash scripts/screenshots.sh

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test under Wine and Xvfb, in a Wine prefix
-# made for this run and removed afterwards.
+# Builds everything, makes the release package, and runs every test under Wine
+# and Xvfb, in a Wine prefix made for this run and removed afterwards.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 korvane_build
+bash "$KORVANE_ROOT/scripts/package.sh"
+version=$(cat "$KORVANE_BUILD/release/version.txt")
+export KORVANE_PACKAGE_ZIP=$KORVANE_BUILD/KorvanePortable_$version.zip
+export KORVANE_RELEASE_EXE=$KORVANE_BUILD/release/bin/KorvanePortable.exe
 
 run=$(mktemp -d /tmp/korvane-tests.XXXXXX)
 cleanup() {
@@ -18,4 +22,5 @@ korvane_xvfb_start
 korvane_wine_start "$run/prefix" "e:$run/drive-e:1a2b3c4d" "f:$run/drive-f:00c0ffee"
 
 cd "$KORVANE_RUN_BUILD"
+echo "Testing the $KORVANE_ARCH build under Wine."
 ctest --output-on-failure -j"$(nproc)" "$@"

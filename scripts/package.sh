@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the 32-bit release launcher and writes build/KorvanePortable_<version>.zip:
+# one folder, KorvanePortable, ready to be unzipped onto a drive. Two runs with
+# the same SOURCE_DATE_EPOCH give byte-identical packages; it defaults to the
+# time of the last commit.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct 2>/dev/null || date +%s)
+fi
+export SOURCE_DATE_EPOCH
+
+bash "$KORVANE_ROOT/scripts/setup.sh"
+# A fresh folder each time: the build line comes from SOURCE_DATE_EPOCH, which
+# an incremental build would not pick up.
+release=$KORVANE_BUILD/release
+rm -rf "$release"
+cmake -S "$KORVANE_ROOT" -B "$release" -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-i686.cmake" \
+      -DKORVANE_TESTS=OFF -DKORVANE_BENCH=OFF >/dev/null
+cmake --build "$release" --target KorvanePortable -j"$(nproc)" >/dev/null
+version=$(cat "$release/version.txt")
+
+stage=$release/stage
+app=$stage/KorvanePortable
+mkdir -p "$app/Data" "$app/App/AppInfo"
+cp "$release/bin/KorvanePortable.exe" "$app/"
+
+# Text files with Windows line endings, for Notepad.
+crlf() { sed 's/\r*$/\r/'; }
+crlf <"$KORVANE_ROOT/package/Data-README.txt" >"$app/Data/README.txt"
+sed -e "s/@VERSION_TEXT@/$version.0/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
+  crlf >"$app/App/AppInfo/appinfo.ini"
+
+# The program's own icon, and the PNG sizes a portable-apps menu looks for.
+# /usr/bin/convert is ImageMagick's; PNGs carry no dates, so they are the same
+# on every run. Larger sizes are scaled up from the 32-pixel image.
+cp "$KORVANE_ROOT/res/launcher.ico" "$app/App/AppInfo/appicon.ico"
+png() { /usr/bin/convert "$KORVANE_ROOT/res/launcher.ico[$1]" -scale "$2x$2" -strip \
+          -define png:exclude-chunks=date,time "$app/App/AppInfo/appicon_$2.png"; }
+png 1 16
+png 0 32
+png 0 75
+png 0 128
+png 0 256
+
+# The user guide, with the front panel's picture inline.
+shot=$KORVANE_ROOT/docs/front-panel.png
+read -r width height < <(/usr/bin/identify -format '%w %h\n' "$shot")
+picture=$(base64 -w0 "$shot")
+guide=$(<"$KORVANE_ROOT/package/help.html.in")
+guide=${guide//@VERSION@/$version}
+guide=${guide//@FRONT_PANEL_WIDTH@/$width}
+guide=${guide//@FRONT_PANEL_HEIGHT@/$height}
+guide=${guide//@FRONT_PANEL_PNG@/$picture}
+printf '%s\n' "$guide" >"$app/help.html"
+
+# Fixed order, times and permissions: the zip depends on the sources alone.
+find "$stage" -type d -exec chmod 755 {} +
+find "$stage" -type f -exec chmod 644 {} +
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+package=$KORVANE_BUILD/KorvanePortable_$version.zip
+rm -f "$package"
+(cd "$stage" && find KorvanePortable -type f | LC_ALL=C sort | TZ=UTC zip -X -D -9 -q "$package" -@)
+echo "Package: $package"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The release package as a user gets it: it holds exactly the listed files,
+# its guide passes an HTML checker, and unzipped onto a test drive with the
+# stand-ins in its Data folder it works (tests/PackageTests.cpp).
+# Arguments: version, Wine command, package_tests.exe, folder of the test build's
+# launcher, pointer size of the test build. The package comes from
+# KORVANE_PACKAGE_ZIP, which scripts/run-tests.sh sets after making it.
+set -u
+version=$1 wine=$2 tests=$3 bin=$4 pointer=$5
+zip=${KORVANE_PACKAGE_ZIP:-}
+if [ -z "$zip" ] || [ -z "${WINEPREFIX:-}" ]; then
+  echo "skipped: run through scripts/run-tests.sh, which makes the package and the test drives"
+  exit 77
+fi
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+[ "$(basename "$zip")" = "KorvanePortable_$version.zip" ] || fail "package named $(basename "$zip")"
+expected="KorvanePortable/App/AppInfo/appicon.ico
+KorvanePortable/App/AppInfo/appicon_128.png
+KorvanePortable/App/AppInfo/appicon_16.png
+KorvanePortable/App/AppInfo/appicon_256.png
+KorvanePortable/App/AppInfo/appicon_32.png
+KorvanePortable/App/AppInfo/appicon_75.png
+KorvanePortable/App/AppInfo/appinfo.ini
+KorvanePortable/Data/README.txt
+KorvanePortable/KorvanePortable.exe
+KorvanePortable/help.html"
+held=$(unzip -Z1 "$zip" | LC_ALL=C sort)
+[ "$held" = "$expected" ] || fail "the package holds:"$'\n'"$held"
+
+guide=$(unzip -p "$zip" KorvanePortable/help.html)
+tidy -q -e <<<"$guide" || fail "help.html does not pass tidy"
+# Self-contained: nothing to fetch but inline pictures.
+grep -qiE '(src|href)="(https?:|//)|<link ' <<<"$guide" && fail "help.html refers to outside files"
+grep -q "Version $version<" <<<"$guide" || fail "help.html does not give version $version"
+
+drive=$(readlink -f "$WINEPREFIX/dosdevices/e:")
+rm -rf "$drive/package" "$drive/pkgdrive"
+unzip -q "$zip" -d "$drive/package"
+mkdir -p "$drive/pkgdrive"
+cp -r "$drive/package/KorvanePortable" "$drive/pkgdrive/"
+cp "$bin/standins/dodivarav.exe" "$bin/standins/WinZRX.exe" "$drive/pkgdrive/KorvanePortable/Data/"
+if [ "$pointer" = 8 ]; then
+  # This machine runs only 64-bit programs: the same sources built for x86-64
+  # stand in for the packaged 32-bit launcher when it is run.
+  cp "$bin/KorvanePortable.exe" "$drive/pkgdrive/KorvanePortable/KorvanePortable.exe"
+  echo "note: run with the x86-64 build of the launcher in place of the packaged one"
+fi
+KORVANE_PACKAGE='E:\package\KorvanePortable' KORVANE_PACKAGE_DRIVE='E:\pkgdrive\KorvanePortable' \
+  "$wine" "$tests" </dev/null || fail "package_tests"
+rm -rf "$drive/package" "$drive/pkgdrive"
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "package checks passed"
