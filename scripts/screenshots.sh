@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb: the front panel, the About box,
-# the Clear the list confirmation, and the front panel at 144 DPI.
+# the Clear the list confirmation, the front panel at 144 DPI, and the user
+# guide as a browser shows it.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
+bash "$KORVANE_ROOT/scripts/setup.sh" chromium
 korvane_build
 out=$KORVANE_ROOT/docs
 mkdir -p "$out"
@@ -39,3 +41,12 @@ korvane_set_dpi 144
 korvane_wine_stop
 korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"
 shoot panel "$out/front-panel-144dpi.png"
+korvane_wine_stop
+
+# The user guide from the package, as headless Chromium renders it.
+bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
+chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+         --disable-sync --no-first-run --user-data-dir="$run/browser" --hide-scrollbars --window-size=900,1400 \
+         --screenshot="$out/user-guide.png" "file://$KORVANE_BUILD/release/stage/KorvanePortable/help.html" \
+         </dev/null >/dev/null 2>&1
+echo "saved $out/user-guide.png"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, as root. Does nothing when all is there.
+# Extra package names given as arguments are installed too (the screenshots need a browser).
 set -euo pipefail
 
 need=()
@@ -7,7 +8,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 cmake make xvfb xauth x11-utils googletest imagemagick \
-         zip unzip tidy; do
+         zip unzip tidy "$@"; do
   have "$p" || need+=("$p")
 done
 
