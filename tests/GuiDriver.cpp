@@ -84,17 +84,36 @@ void clickButton(HWND button)
     PostMessageW(button, BM_CLICK, 0, 0);
 }
 
-void clickListLine(HWND list, int index, bool doubleClick)
+namespace {
+
+void clickListAt(HWND list, POINT point, bool doubleClick)
 {
-    RECT line = {};
-    SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&line));
-    LPARAM at = MAKELPARAM((line.left + line.right) / 2, (line.top + line.bottom) / 2);
+    POINT screen = point;
+    ClientToScreen(list, &screen);
+    SetCursorPos(screen.x, screen.y);
+    LPARAM at = MAKELPARAM(point.x, point.y);
     PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(list, WM_LBUTTONUP, 0, at);
     if (doubleClick) {
         PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
         PostMessageW(list, WM_LBUTTONUP, 0, at);
     }
+}
+
+} // namespace
+
+void clickListLine(HWND list, int index, bool doubleClick)
+{
+    RECT line = {};
+    SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&line));
+    clickListAt(list, POINT{(line.left + line.right) / 2, (line.top + line.bottom) / 2}, doubleClick);
+}
+
+void clickBelowListLines(HWND list, bool doubleClick)
+{
+    RECT client = {};
+    GetClientRect(list, &client);
+    clickListAt(list, POINT{(client.left + client.right) / 2, client.bottom - 3}, doubleClick);
 }
 
 std::vector<std::wstring> listLines(HWND list)

@@ -20,8 +20,11 @@ void typeInto(HWND edit, const std::wstring& text);
 
 void pressKey(HWND window, UINT virtualKey);
 void clickButton(HWND button);
-// Clicks (or double-clicks) list line index at its rectangle.
+// Clicks (or double-clicks) list line index at its rectangle, with the
+// pointer there as a user's would be.
 void clickListLine(HWND list, int index, bool doubleClick = false);
+// The same below the last line, in the blank part of the list.
+void clickBelowListLines(HWND list, bool doubleClick = false);
 
 std::vector<std::wstring> listLines(HWND list);
 

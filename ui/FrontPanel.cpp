@@ -28,12 +28,13 @@ void endPanel(FrontPanelState& state, INT_PTR result)
     state.panelOpen = false;
 }
 
-// Rebuilds the list from the file; the selection the fill restores counts as
-// taken, so clicking it again does not overwrite the host.
+// Rebuilds the list from the file. The fill puts the first line into the host
+// edit, so no edit is left to keep: a click on the selection it restored
+// takes that line.
 void refillList(FrontPanelState& state)
 {
     fillHistoryList(state);
-    state.selectedLine = static_cast<int>(SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0));
+    state.selectedLine = -1;
     refreshControls(state);
 }
 
@@ -84,14 +85,25 @@ void onSelectionChange(FrontPanelState& state)
         copyLine(state, index);
 }
 
-// A double click connects to the line clicked, whatever the host edit holds.
-// A line with nothing left once cleaned connects to nothing, as Connect would.
+// The list line under the pointer of the message being handled, or LB_ERR
+// when it is on no line (the blank part of the list).
+LRESULT lineUnderPointer(HWND list)
+{
+    DWORD position = GetMessagePos();
+    POINT point = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    ScreenToClient(list, &point);
+    LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(point.x, point.y));
+    return HIWORD(hit) == 0 ? LOWORD(hit) : LB_ERR;
+}
+
+// A double click on a line connects to that line, whatever the host edit
+// holds; elsewhere in the list it connects to the host, as Connect does.
+// Nothing left to connect to (a line that is all blanks) connects to nothing.
 void onDoubleClick(FrontPanelState& state)
 {
-    LRESULT index = SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0);
-    if (index == LB_ERR)
-        return;
-    copyLine(state, index);
+    LRESULT index = lineUnderPointer(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST));
+    if (index != LB_ERR)
+        copyLine(state, index);
     if (state.hostText[0] != L'\0')
         endPanel(state, IDC_CONNECT);
 }
