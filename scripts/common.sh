@@ -3,7 +3,7 @@
 # own process id or by `wineserver -k` with the same WINEPREFIX.
 
 KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-KORVANE_BUILD=${KORVANE_BUILD:-$KORVANE_ROOT/build}
+KORVANE_BUILD=$(realpath -m "${KORVANE_BUILD:-$KORVANE_ROOT/build}")
 
 # The launcher ships as a 32-bit program. Running it under Wine needs a kernel
 # that runs 32-bit code; where it cannot (IA-32 emulation switched off), the

@@ -6,10 +6,15 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
+# Without git (a source archive), the newest source file's time: the same on
+# every run over the same sources.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct 2>/dev/null || date +%s)
+  SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct 2>/dev/null) ||
+    SOURCE_DATE_EPOCH=$(find "$KORVANE_ROOT" -path "$KORVANE_BUILD" -prune -o -path "$KORVANE_ROOT/.git" -prune \
+                          -o -type f -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
 fi
 export SOURCE_DATE_EPOCH
+echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
 
 bash "$KORVANE_ROOT/scripts/setup.sh"
 # A fresh folder each time: the build line comes from SOURCE_DATE_EPOCH, which
@@ -17,9 +22,10 @@ bash "$KORVANE_ROOT/scripts/setup.sh"
 release=$KORVANE_BUILD/release
 rm -rf "$release"
 cmake -S "$KORVANE_ROOT" -B "$release" -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-i686.cmake" \
-      -DKORVANE_TESTS=OFF -DKORVANE_BENCH=OFF >/dev/null
+      -DKORVANE_THREADS=win32 -DKORVANE_TESTS=OFF -DKORVANE_BENCH=OFF >/dev/null
 cmake --build "$release" --target KorvanePortable -j"$(nproc)" >/dev/null
-version=$(cat "$release/version.txt")
+# Three numbers, then the four of the version resource.
+{ read -r version; read -r version_text; } <"$release/version.txt"
 
 stage=$release/stage
 app=$stage/KorvanePortable
@@ -29,7 +35,7 @@ cp "$release/bin/KorvanePortable.exe" "$app/"
 # Text files with Windows line endings, for Notepad.
 crlf() { sed 's/\r*$/\r/'; }
 crlf <"$KORVANE_ROOT/package/Data-README.txt" >"$app/Data/README.txt"
-sed -e "s/@VERSION_TEXT@/$version.0/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
+sed -e "s/@VERSION_TEXT@/$version_text/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
   crlf >"$app/App/AppInfo/appinfo.ini"
 
 # The program's own icon, and the PNG sizes a portable-apps menu looks for.

@@ -6,7 +6,7 @@ source "$(dirname "$0")/common.sh"
 
 korvane_build
 bash "$KORVANE_ROOT/scripts/package.sh"
-version=$(cat "$KORVANE_BUILD/release/version.txt")
+version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
 export KORVANE_PACKAGE_ZIP=$KORVANE_BUILD/KorvanePortable_$version.zip
 export KORVANE_RELEASE_EXE=$KORVANE_BUILD/release/bin/KorvanePortable.exe
 

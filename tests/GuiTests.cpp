@@ -3,6 +3,7 @@
 #include "DialogTemplates.h"
 
 #include "../res/resource.h"
+#include "version.h"
 
 #include <shellapi.h>
 
@@ -568,6 +569,10 @@ TEST_F(GuiTest, AboutBoxShowsTheBuildAndEveryWayOutReturnsToThePanel)
                                      std::regex("Built on [A-Z][a-z]{2} [ 0-3][0-9] [0-9]{4} at "
                                                 "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]")))
             << wideToUtf8(buildLine);
+        bool versionShown = false;
+        for (HWND child = GetWindow(about, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+            versionShown |= windowText(child) == utf8ToWide(KORVANE_MAKER_LINE);
+        EXPECT_TRUE(versionShown) << KORVANE_MAKER_LINE;
         EXPECT_FALSE(IsWindowEnabled(panel));
 
         HWND close = GetDlgItem(about, IDCANCEL);

@@ -33,11 +33,31 @@ TEST(Package, LauncherAndAppInfoGiveTheProjectVersion)
     ASSERT_NE(size, 0u);
     std::vector<BYTE> info(size);
     ASSERT_TRUE(GetFileVersionInfoW(launcher.c_str(), 0, size, info.data()));
-    wchar_t* text = nullptr;
+    for (const wchar_t* key : {L"FileVersion", L"ProductVersion"}) {
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), (std::wstring(L"\\StringFileInfo\\040904B0\\") + key).c_str(),
+                                   reinterpret_cast<void**>(&text), &length));
+        EXPECT_EQ(std::wstring(text), version) << wideToUtf8(key);
+    }
+    VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
-                               reinterpret_cast<void**>(&text), &length));
-    EXPECT_EQ(std::wstring(text), version);
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(KORVANE_VERSION_MINOR, KORVANE_VERSION_MAJOR)));
+    EXPECT_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(0, KORVANE_VERSION_PATCH)));
+
+    // The manifest of the 32-bit launcher: its version, and x86, without which
+    // the system would refuse to start it.
+    HMODULE module = LoadLibraryExW(launcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                         SizeofResource(module, found));
+    FreeLibrary(module);
+    EXPECT_NE(manifest.find("name=\"Korvane.Portable.Loader\" version=\"" KORVANE_VERSION_TEXT
+                            "\" processorArchitecture=\"x86\""),
+              std::string::npos);
 
     const std::wstring appInfo = folder + L"\\App\\AppInfo\\appinfo.ini";
     EXPECT_EQ(readIni(appInfo, L"Version", L"PackageVersion"), version);

@@ -159,6 +159,8 @@ TEST_F(LauncherResources, ManifestAsksForInvokerLevelControlsV6SystemsAndDpiAwar
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
         ">true</dpiAware>",
         "name=\"Korvane.Portable.Loader\" version=\"" KORVANE_VERSION_TEXT "\"",
+        // The system refuses to start a program whose manifest names another architecture.
+        sizeof(void*) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\"",
     };
     for (const char* piece : expected)
         EXPECT_NE(manifest.find(piece), std::string::npos) << piece;
