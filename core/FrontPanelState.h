@@ -12,7 +12,7 @@ struct FrontPanelState {
     HWND panelWindow;
     // True from the panel's initialisation until it ends itself with a command.
     bool panelOpen;
-    // The list line whose selection the panel has already taken (-1: none).
+    // The list line that is selected as far as the panel knows (-1: none).
     // The list box repeats its selection notification when the selected line
     // is clicked again; that repeat must not overwrite a host the user edited.
     int selectedLine;

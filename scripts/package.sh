@@ -6,12 +6,19 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-# Without git (a source archive), the newest source file's time: the same on
-# every run over the same sources.
+# By default the time of the last commit; without a git checkout of this
+# project (a source archive), the newest time among the project's own sources.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct 2>/dev/null) ||
-    SOURCE_DATE_EPOCH=$(find "$KORVANE_ROOT" -path "$KORVANE_BUILD" -prune -o -path "$KORVANE_ROOT/.git" -prune \
-                          -o -type f -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
+  if [ "$(git -C "$KORVANE_ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$(realpath "$KORVANE_ROOT")" ]; then
+    SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct)
+  else
+    SOURCE_DATE_EPOCH=$(cd "$KORVANE_ROOT" && find CMakeLists.txt Makefile cmake core drive ui res package docs scripts \
+                          standins tests bench -type f -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
+  fi
+fi
+if ! [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]]; then
+  echo "SOURCE_DATE_EPOCH must be a number of seconds, not '$SOURCE_DATE_EPOCH'" >&2
+  exit 1
 fi
 export SOURCE_DATE_EPOCH
 echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"

@@ -431,7 +431,10 @@ TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
     edit = control(IDC_HOST_EDIT);
     clickListLine(list(), 0);
     ASSERT_TRUE(waitFor([&] { return hostEdit() == L"first"; }));
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    // Select all and delete, as a user would.
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    PostMessageW(edit, WM_CHAR, VK_BACK, 1);
+    ASSERT_TRUE(waitFor([&] { return hostEdit().empty(); }));
     ASSERT_FALSE(enabled(IDC_CONNECT));
     // Below the lines there is no line to take, and no host to connect to.
     clickBelowListLines(list(), true);
@@ -450,6 +453,10 @@ TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
     ASSERT_EQ(selection(), 1);
     clickListLine(list(), 1);
     EXPECT_TRUE(waitFor([&] { return hostEdit() == L"third"; })) << "a click takes the highlighted line";
+    typeInto(control(IDC_HOST_EDIT), L":9");
+    clickListLine(list(), 1);
+    EXPECT_TRUE(panelStaysOpen());
+    EXPECT_EQ(hostEdit(), L"third:9") << "a click on the selected line keeps an edited host";
     // A line with nothing left once cleaned connects to nothing, as Connect would not.
     clickListLine(list(), 2, true);
     EXPECT_TRUE(panelStaysOpen());

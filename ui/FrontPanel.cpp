@@ -28,13 +28,26 @@ void endPanel(FrontPanelState& state, INT_PTR result)
     state.panelOpen = false;
 }
 
-// Rebuilds the list from the file. The fill puts the first line into the host
-// edit, so no edit is left to keep: a click on the selection it restored
-// takes that line.
+// The host edit's modification flag: set when the user changes the text,
+// cleared whenever the panel itself writes it.
+bool isHostEditedByUser(const FrontPanelState& state)
+{
+    return SendMessageW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), EM_GETMODIFY, 0, 0) != 0;
+}
+
+void markHostAsSetByPanel(const FrontPanelState& state)
+{
+    SendMessageW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), EM_SETMODIFY, FALSE, 0);
+}
+
+// Rebuilds the list from the file. The fill may have put the first line into
+// the host edit, which counts as the panel's own writing.
 void refillList(FrontPanelState& state)
 {
     fillHistoryList(state);
-    state.selectedLine = -1;
+    HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
+    state.selectedLine = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+    markHostAsSetByPanel(state);
     refreshControls(state);
 }
 
@@ -74,15 +87,17 @@ void copyLine(FrontPanelState& state, LRESULT index)
         state.hostText[HOST_TEXT_CAPACITY - 1] = L'\0';
     }
     SetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), state.hostText);
+    markHostAsSetByPanel(state);
 }
 
-// A new selection is copied into the host; the repeat for the line already
-// taken leaves an edited host alone.
+// A selection is copied into the host, except that clicking the line already
+// selected again leaves a host that the user has edited alone.
 void onSelectionChange(FrontPanelState& state)
 {
     LRESULT index = SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0);
-    if (index != LB_ERR && index != state.selectedLine)
-        copyLine(state, index);
+    if (index == LB_ERR || (index == state.selectedLine && isHostEditedByUser(state)))
+        return;
+    copyLine(state, index);
 }
 
 // The list line under the pointer of the message being handled, or LB_ERR
@@ -93,7 +108,12 @@ LRESULT lineUnderPointer(HWND list)
     POINT point = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
     ScreenToClient(list, &point);
     LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(point.x, point.y));
-    return HIWORD(hit) == 0 ? LOWORD(hit) : LB_ERR;
+    if (HIWORD(hit) != 0)
+        return LB_ERR;
+    // The answer holds 16 bits of the line number: the rest comes from the
+    // first visible line, since the pointer is on a visible one.
+    LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+    return top + static_cast<WORD>(LOWORD(hit) - static_cast<WORD>(top));
 }
 
 // A double click on a line connects to that line, whatever the host edit
