@@ -43,9 +43,11 @@ cp -r "$drive/package/KorvanePortable" "$drive/pkgdrive/"
 cp "$bin/standins/dodivarav.exe" "$bin/standins/WinZRX.exe" "$drive/pkgdrive/KorvanePortable/Data/"
 if [ "$pointer" = 8 ]; then
   # This machine runs only 64-bit programs: the same sources built for x86-64
-  # stand in for the packaged 32-bit launcher when it is run.
-  cp "$bin/KorvanePortable.exe" "$drive/pkgdrive/KorvanePortable/KorvanePortable.exe"
-  echo "note: run with the x86-64 build of the launcher in place of the packaged one"
+  # (as the release is built, where run-tests.sh made one) stand in for the
+  # packaged 32-bit launcher when it is run.
+  launcher=${KORVANE_PACKAGE_LAUNCHER:-$bin/KorvanePortable.exe}
+  cp "$launcher" "$drive/pkgdrive/KorvanePortable/KorvanePortable.exe"
+  echo "note: run with $launcher in place of the packaged launcher"
 fi
 KORVANE_PACKAGE='E:\package\KorvanePortable' KORVANE_PACKAGE_DRIVE='E:\pkgdrive\KorvanePortable' \
   "$wine" "$tests" </dev/null || fail "package_tests"
