@@ -477,8 +477,9 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
                 Lines left = lines();
                 EXPECT_EQ(std::count(left.begin(), left.end(), deleted), 0) << wideToUtf8(deleted);
                 for (const std::wstring& line : listed) {
-                    if (line != deleted)
+                    if (line != deleted) {
                         EXPECT_NE(std::find(left.begin(), left.end(), line), left.end()) << wideToUtf8(line);
+                    }
                 }
             } else {
                 reference::deleteText(referencePath, deleted, false);
