@@ -43,6 +43,17 @@ korvane_build_arch() {
   cmake --build "$folder" -j"$(nproc)"
 }
 
+# korvane_build_release ARCH FOLDER: the launcher alone, afresh, as it ships:
+# the compilers' win32 thread model links no threads library into it, and a
+# fresh folder takes up SOURCE_DATE_EPOCH in the build line.
+korvane_build_release() {
+  local arch=$1 folder=$2
+  rm -rf "$folder"
+  cmake -S "$KORVANE_ROOT" -B "$folder" -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-$arch.cmake" \
+        -DKORVANE_THREADS=win32 -DKORVANE_TESTS=OFF -DKORVANE_BENCH=OFF >/dev/null
+  cmake --build "$folder" --target KorvanePortable -j"$(nproc)" >/dev/null
+}
+
 # Builds everything for the architecture that this machine's Wine runs.
 korvane_build() {
   korvane_choose_arch

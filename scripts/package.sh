@@ -24,13 +24,8 @@ export SOURCE_DATE_EPOCH
 echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
 
 bash "$KORVANE_ROOT/scripts/setup.sh"
-# A fresh folder each time: the build line comes from SOURCE_DATE_EPOCH, which
-# an incremental build would not pick up.
 release=$KORVANE_BUILD/release
-rm -rf "$release"
-cmake -S "$KORVANE_ROOT" -B "$release" -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-i686.cmake" \
-      -DKORVANE_THREADS=win32 -DKORVANE_TESTS=OFF -DKORVANE_BENCH=OFF >/dev/null
-cmake --build "$release" --target KorvanePortable -j"$(nproc)" >/dev/null
+korvane_build_release i686 "$release"
 # Three numbers, then the four of the version resource.
 { read -r version; read -r version_text; } <"$release/version.txt"
 

@@ -12,9 +12,7 @@ export KORVANE_RELEASE_EXE=$KORVANE_BUILD/release/bin/KorvanePortable.exe
 if [ "$KORVANE_ARCH" = x86_64 ]; then
   # The packaged 32-bit launcher cannot run here: the package's drive test runs
   # the same sources built for x86-64 the way the release is built.
-  cmake -S "$KORVANE_ROOT" -B "$KORVANE_BUILD/x86_64-release" -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-x86_64.cmake" \
-        -DKORVANE_THREADS=win32 -DKORVANE_TESTS=OFF -DKORVANE_BENCH=OFF >/dev/null
-  cmake --build "$KORVANE_BUILD/x86_64-release" --target KorvanePortable -j"$(nproc)" >/dev/null
+  korvane_build_release x86_64 "$KORVANE_BUILD/x86_64-release"
   export KORVANE_PACKAGE_LAUNCHER=$KORVANE_BUILD/x86_64-release/bin/KorvanePortable.exe
 fi
 

@@ -43,8 +43,12 @@ TEST(Package, LauncherAndAppInfoGiveTheProjectVersion)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(KORVANE_VERSION_MINOR, KORVANE_VERSION_MAJOR)));
-    EXPECT_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(0, KORVANE_VERSION_PATCH)));
+    const DWORD high = MAKELONG(KORVANE_VERSION_MINOR, KORVANE_VERSION_MAJOR);
+    const DWORD low = MAKELONG(0, KORVANE_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
 
     // The manifest of the 32-bit launcher: its version, and x86, without which
     // the system would refuse to start it.
