@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks under Wine and Xvfb, and prints their figures.
+# They run as native code: the 32-bit build where this kernel runs 32-bit
+# code, else the x86-64 build (timings under emulation would mean nothing).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-korvane_build
+arch=$(korvane_native_arch)
+build=$(korvane_test_build "$arch")
+korvane_build_arch "$arch" "$build"
 run=$(mktemp -d /tmp/korvane-bench.XXXXXX)
 cleanup() {
   korvane_wine_stop
   korvane_xvfb_stop
-  rm -rf "$run" "$KORVANE_RUN_BUILD/bench/Data"
+  rm -rf "$run" "$build/bench/Data"
 }
 trap cleanup EXIT
 korvane_xvfb_start
 korvane_wine_start "$run/prefix" "e:$run/drive-e:6b6f7276"
 
-cd "$KORVANE_RUN_BUILD/bench"
+echo "Figures of the $arch build, native code under Wine $("$KORVANE_WINE" --version)"
+cd "$build/bench"
 echo "== start-up"
 "$KORVANE_WINE" startup_bench.exe "E:\\bench" "${ROUNDS:-15}"
 echo "== recent connections (clearing 10,000 entries takes about ten minutes under Wine)"

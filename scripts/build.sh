@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds the 32-bit launcher, the stand-ins, the tests and the benchmarks into build/.
+# Builds the 32-bit test build (launcher, stand-ins, tests, benchmarks) into
+# build/ and the launcher as it ships into build/release/.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 korvane_build_arch i686 "$KORVANE_BUILD" "$@"
-echo "Launcher: $KORVANE_BUILD/bin/KorvanePortable.exe"
+korvane_build_release i686 "$KORVANE_BUILD/release"
+echo "Launcher as it ships: $KORVANE_BUILD/release/bin/KorvanePortable.exe"
+echo "Test build's launcher: $KORVANE_BUILD/bin/KorvanePortable.exe"

@@ -5,32 +5,96 @@
 KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVANE_BUILD=$(realpath -m "${KORVANE_BUILD:-$KORVANE_ROOT/build}")
 
-# The launcher ships as a 32-bit program. Running it under Wine needs a kernel
-# that runs 32-bit code; where it cannot (IA-32 emulation switched off), the
-# tests, the demo and the benchmarks build the same sources for x86-64 and run
-# them under 64-bit Wine instead. KORVANE_ARCH=i686 or x86_64 forces a choice.
-korvane_choose_arch() {
-  if [ -z "${KORVANE_ARCH:-}" ]; then
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-      KORVANE_ARCH=i686
-    else
-      KORVANE_ARCH=x86_64
-    fi
-  fi
-  case $KORVANE_ARCH in
-    i686)
-      KORVANE_RUN_BUILD=$KORVANE_BUILD
-      KORVANE_WINE=wine
-      KORVANE_WINEARCH=win32 ;;
-    x86_64)
-      KORVANE_RUN_BUILD=$KORVANE_BUILD/x86_64
-      KORVANE_WINE=/usr/lib/wine/wine64
-      KORVANE_WINEARCH=win64 ;;
-    *)
-      echo "KORVANE_ARCH must be i686 or x86_64" >&2
-      return 1 ;;
+# Test builds: the 32-bit one (the architecture that ships) in build/, the
+# x86-64 one in build/x86_64. Both run in one Wine prefix of the win64 kind,
+# whose server and services are native 64-bit code.
+KORVANE_WINE=/usr/lib/wine/wine64
+korvane_test_build() {
+  case $1 in
+    i686) echo "$KORVANE_BUILD" ;;
+    x86_64) echo "$KORVANE_BUILD/x86_64" ;;
+    *) echo "no such architecture: $1 (i686 or x86_64)" >&2; return 1 ;;
   esac
-  export KORVANE_ARCH KORVANE_RUN_BUILD KORVANE_WINE
+}
+
+# True where this kernel runs Wine's 32-bit loader itself. Where IA-32
+# emulation is switched off it cannot, and 32-bit programs run through the
+# 32-bit lane below instead.
+korvane_runs_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# The architecture whose programs run as native code here: benchmarks use it,
+# since timings under emulation mean nothing.
+korvane_native_arch() {
+  if korvane_runs_32bit; then echo i686; else echo x86_64; fi
+}
+
+# The 32-bit lane, for kernels that cannot run 32-bit code: a private user and
+# mount namespace mounts its own binfmt_misc (Linux 6.7 and later) and hands
+# i386 ELF programs, Wine's 32-bit loader among them, to a static qemu-i386.
+# The registration lives and dies with the namespace; nothing outside changes.
+# Bookworm's own qemu (7.2) takes a minute per Windows process, so the lane
+# takes qemu-user 10 from bookworm-backports, downloaded once with a private
+# apt configuration and kept in KORVANE_CACHE.
+KORVANE_CACHE=${KORVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane-portable}
+KORVANE_QEMU=$KORVANE_CACHE/qemu-i386
+
+korvane_lane_fail() {
+  echo "The 32-bit lane cannot run: $*" >&2
+  return 1
+}
+
+# Brings qemu-i386 into the cache, or says in one line why it cannot.
+korvane_fetch_qemu() {
+  [ -x "$KORVANE_QEMU" ] && return 0
+  local apt=$KORVANE_CACHE/apt
+  rm -rf "$apt"
+  mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache" "$apt/deb"
+  cat >"$apt/sources/backports.sources" <<'SOURCES'
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm-backports
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  local options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources"
+                 -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
+                 -o APT::Architectures=amd64)
+  [ "$(id -u)" -ne 0 ] || options+=(-o APT::Sandbox::User=root)
+  local log=$apt/download.log
+  if ! apt-get "${options[@]}" update >"$log" 2>&1 ||
+     ! (cd "$apt/deb" && apt-get "${options[@]}" download qemu-user/bookworm-backports) >>"$log" 2>&1; then
+    korvane_lane_fail "downloading qemu-user from bookworm-backports failed ($(grep -E '^(E|Err):' "$log" | head -n 1))"
+    return 1
+  fi
+  dpkg -x "$apt"/deb/qemu-user_*.deb "$apt/unpacked" &&
+    cp "$apt/unpacked/usr/bin/qemu-i386" "$KORVANE_QEMU.part" && mv "$KORVANE_QEMU.part" "$KORVANE_QEMU" ||
+    { korvane_lane_fail "the qemu-user package holds no usr/bin/qemu-i386"; return 1; }
+  rm -rf "$apt"
+}
+
+# korvane_in_32bit_lane COMMAND...: runs COMMAND where Wine's 32-bit loader
+# runs: directly where the kernel runs it, else inside the lane's namespace.
+# Fails with one line that says why when neither is possible.
+korvane_in_32bit_lane() {
+  [ -x /usr/lib/wine/wine ] || { korvane_lane_fail "Wine's 32-bit loader is missing (package wine32:i386)"; return 1; }
+  if korvane_runs_32bit; then
+    "$@"
+    return
+  fi
+  command -v unshare >/dev/null || { korvane_lane_fail "unshare (package util-linux) is missing"; return 1; }
+  local kernel major minor
+  kernel=$(uname -r)
+  IFS=. read -r major minor _ <<<"$kernel"
+  if [ "$major" -lt 6 ] || { [ "$major" -eq 6 ] && [ "${minor%%[!0-9]*}" -lt 7 ]; }; then
+    korvane_lane_fail "kernel $kernel cannot run 32-bit code, and a private binfmt_misc needs Linux 6.7 or later"
+    return 1
+  fi
+  unshare --user --map-root-user --mount true 2>/dev/null ||
+    { korvane_lane_fail "this machine allows no user namespaces (unshare --user --map-root-user failed)"; return 1; }
+  korvane_fetch_qemu || return 1
+  unshare --user --map-root-user --mount -- bash "$KORVANE_ROOT/scripts/lane32.sh" "$KORVANE_QEMU" "$@"
 }
 
 # korvane_build_arch ARCH FOLDER [CMAKE ARGUMENTS...]: configures and builds.
@@ -54,25 +118,24 @@ korvane_build_release() {
   cmake --build "$folder" --target KorvanePortable -j"$(nproc)" >/dev/null
 }
 
-# Builds everything for the architecture that this machine's Wine runs.
-korvane_build() {
-  korvane_choose_arch
-  korvane_build_arch "$KORVANE_ARCH" "$KORVANE_RUN_BUILD" "$@"
-}
-
 # korvane_wine_start PREFIX [LETTER:FOLDER:SERIAL ...]
-# Creates the prefix, maps each drive letter to its folder with the given
-# volume serial, and starts a persistent wineserver with detached output.
+# Creates the prefix (win64: 32- and 64-bit programs run in it), gives it
+# Wine's own fonts, maps each drive letter to its folder with the given volume
+# serial, and starts a persistent wineserver with detached output.
 korvane_wine_start() {
   export WINEPREFIX=$1; shift
-  korvane_choose_arch
   export WINEDEBUG=-all
-  export WINEARCH=$KORVANE_WINEARCH
+  export WINEARCH=win64
   # No prompts to install the browser or .NET runtimes while the prefix is made.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$KORVANE_WINE" wineboot -i </dev/null >/dev/null 2>&1
+    local log=$WINEPREFIX.log
+    if ! "$KORVANE_WINE" wineboot -i </dev/null >"$log" 2>&1; then
+      echo "Wine could not create the prefix $WINEPREFIX: $(tail -n 1 "$log")" >&2
+      return 1
+    fi
+    rm -f "$log"
     # Without a window manager: Wine draws the frames itself and destroys
     # windows at once; a crash never waits on a dialog.
     cat > "$WINEPREFIX/drive_c/korvane.reg" <<'REG'
@@ -88,6 +151,9 @@ REG
     "$KORVANE_WINE" regedit /S 'C:\korvane.reg' </dev/null >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
+    # Debian's Wine does not find its own fonts by itself: without them dialogs
+    # fall back to a wider font (texts cut off, no caption glyphs).
+    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
   local map letter folder serial
   for map in "$@"; do
@@ -129,13 +195,13 @@ korvane_xvfb_stop() {
   fi
 }
 
-# korvane_lay_out_drive FOLDER: the launcher, Data with the stand-ins, and a
-# viewer settings file (UTF-16LE) with a few recent connections.
+# korvane_lay_out_drive FOLDER: the release launcher, Data with the 32-bit
+# stand-ins, and a viewer settings file (UTF-16LE) with a few recent connections.
 korvane_lay_out_drive() {
   local drive=$1
   mkdir -p "$drive/Data"
-  cp "$KORVANE_RUN_BUILD/bin/KorvanePortable.exe" "$drive/"
-  cp "$KORVANE_RUN_BUILD/bin/standins/dodivarav.exe" "$KORVANE_RUN_BUILD/bin/standins/WinZRX.exe" "$drive/Data/"
+  cp "$KORVANE_BUILD/release/bin/KorvanePortable.exe" "$drive/"
+  cp "$KORVANE_BUILD/bin/standins/dodivarav.exe" "$KORVANE_BUILD/bin/standins/WinZRX.exe" "$drive/Data/"
   local history='80000001\Software\Durmont\DODivarav\History'
   {
     printf '\xef\xbb\xbf'
@@ -168,7 +234,7 @@ REG
 # about or clear) and saves that window as a PNG.
 korvane_screenshot() {
   local geometry x y w h
-  geometry=$("$KORVANE_WINE" "$KORVANE_RUN_BUILD/bin/screenshot_driver.exe" "$1" 2>/dev/null | tr -d '\r')
+  geometry=$("$KORVANE_WINE" "$KORVANE_BUILD/bin/screenshot_driver.exe" "$1" 2>/dev/null | tr -d '\r')
   read -r x y w h <<<"$geometry"
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
 }

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Builds the 32-bit release launcher and writes build/KorvanePortable_<version>.zip:
 # one folder, KorvanePortable, ready to be unzipped onto a drive. Two runs with
-# the same SOURCE_DATE_EPOCH give byte-identical packages; it defaults to the
-# time of the last commit.
+# the same SOURCE_DATE_EPOCH give byte-identical packages.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-# By default the time of the last commit; without a git checkout of this
-# project (a source archive), the newest time among the project's own sources.
+# By default the time of the last commit that changed what goes into the
+# package (so new screenshots or test changes keep the build line); without a
+# git checkout of this project (a source archive), the newest time among those
+# files.
+sources=(CMakeLists.txt cmake core drive ui res package)
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   if [ "$(git -C "$KORVANE_ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$(realpath "$KORVANE_ROOT")" ]; then
-    SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct)
+    SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct -- "${sources[@]}")
   else
-    SOURCE_DATE_EPOCH=$(cd "$KORVANE_ROOT" && find CMakeLists.txt Makefile cmake core drive ui res package docs scripts \
-                          standins tests bench -type f -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
+    SOURCE_DATE_EPOCH=$(cd "$KORVANE_ROOT" && find "${sources[@]}" -type f -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
   fi
 fi
 if ! [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]]; then

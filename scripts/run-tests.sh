@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Builds everything, makes the release package, and runs every test under Wine
 # and Xvfb, in a Wine prefix made for this run and removed afterwards.
+#
+# Two lanes: i686 tests the launcher that ships, the package's own 32-bit
+# KorvanePortable.exe, with the 32-bit test programs (through the 32-bit lane
+# where the kernel cannot run 32-bit code); x86_64 tests the same sources built
+# for x86-64. Both run by default; KORVANE_ARCH=i686 or x86_64 runs one.
+# Arguments go to ctest.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-korvane_build
-bash "$KORVANE_ROOT/scripts/package.sh"
-version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
-export KORVANE_PACKAGE_ZIP=$KORVANE_BUILD/KorvanePortable_$version.zip
-export KORVANE_RELEASE_EXE=$KORVANE_BUILD/release/bin/KorvanePortable.exe
-if [ "$KORVANE_ARCH" = x86_64 ]; then
-  # The packaged 32-bit launcher cannot run here: the package's drive test runs
-  # the same sources built for x86-64 the way the release is built.
-  korvane_build_release x86_64 "$KORVANE_BUILD/x86_64-release"
-  export KORVANE_PACKAGE_LAUNCHER=$KORVANE_BUILD/x86_64-release/bin/KorvanePortable.exe
+lanes=${KORVANE_ARCH:-i686 x86_64}
+if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
+  for arch in $lanes; do
+    korvane_build_arch "$arch" "$(korvane_test_build "$arch")"
+  done
+  if [[ " $lanes " == *" i686 "* ]]; then
+    bash "$KORVANE_ROOT/scripts/package.sh"
+    KORVANE_INSIDE_LANE=1 korvane_in_32bit_lane bash "$0" "$@"
+  else
+    KORVANE_INSIDE_LANE=1 bash "$0" "$@"
+  fi
+  exit
 fi
 
 run=$(mktemp -d /tmp/korvane-tests.XXXXXX)
@@ -24,9 +32,31 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Wine takes its ANSI code page from the locale: 1252 for this one, whatever
+# the machine's, since the tests check what the best fit of 1252 does.
+export LC_ALL=C.UTF-8
 korvane_xvfb_start
 korvane_wine_start "$run/prefix" "e:$run/drive-e:1a2b3c4d" "f:$run/drive-f:00c0ffee"
 
-cd "$KORVANE_RUN_BUILD"
-echo "Testing the $KORVANE_ARCH build under Wine."
-ctest --output-on-failure -j"$(nproc)" "$@"
+# A Windows path of a file here, through Wine's Z: drive.
+windows_path() { local path; path=$(realpath "$1"); echo "Z:${path//\//\\}"; }
+
+status=0
+for arch in $lanes; do
+  build=$(korvane_test_build "$arch")
+  if [ "$arch" = i686 ]; then
+    version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
+    export KORVANE_PACKAGE_ZIP=$KORVANE_BUILD/KorvanePortable_$version.zip
+    export KORVANE_RELEASE_EXE=$KORVANE_BUILD/release/bin/KorvanePortable.exe
+    launcher=$KORVANE_RELEASE_EXE
+  else
+    launcher=$build/bin/KorvanePortable.exe
+  fi
+  # Every test program that starts the launcher starts this file.
+  KORVANE_LAUNCHER=$(windows_path "$launcher")
+  export KORVANE_LAUNCHER
+  echo "== $arch lane: launcher under test $launcher"
+  echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
+  (cd "$build" && ctest --output-on-failure -j"$(nproc)" "$@") || status=1
+done
+exit $status

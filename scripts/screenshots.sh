@@ -1,13 +1,30 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots under Xvfb: the front panel, the About box,
-# the Clear the list confirmation, the front panel at 144 DPI, and the user
-# guide as a browser shows it.
+# Takes the README's screenshots of the release launcher under Xvfb, in a
+# prefix with Wine's own fonts: the front panel, the About box, the Clear the
+# list confirmation, the front panel at 144 DPI; then the user guide as a
+# browser shows it.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash "$KORVANE_ROOT/scripts/setup.sh" chromium
-korvane_build
 out=$KORVANE_ROOT/docs
+if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
+  bash "$KORVANE_ROOT/scripts/setup.sh" chromium
+  korvane_build_arch i686 "$KORVANE_BUILD"
+  # The launcher of the package, so that About shows the package's build line.
+  bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
+  KORVANE_INSIDE_LANE=1 korvane_in_32bit_lane bash "$0" "$@"
+  # The user guide from the package, with the new picture, as headless Chromium renders it.
+  bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
+  browser=$(mktemp -d /tmp/korvane-browser.XXXXXX)
+  chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+           --disable-sync --no-first-run --user-data-dir="$browser" --hide-scrollbars --window-size=1000,1400 \
+           --screenshot="$out/user-guide.png" "file://$KORVANE_BUILD/release/stage/KorvanePortable/help.html" \
+           </dev/null >/dev/null 2>&1
+  rm -rf "$browser"
+  echo "saved $out/user-guide.png"
+  exit
+fi
+
 mkdir -p "$out"
 run=$(mktemp -d /tmp/korvane-shots.XXXXXX)
 cleanup() {
@@ -25,7 +42,7 @@ shoot() {
   "$KORVANE_WINE" 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
   local launcher=$!
   korvane_screenshot "$1" "$2"
-  "$KORVANE_WINE" "$KORVANE_RUN_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
+  "$KORVANE_WINE" "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
   wait "$launcher" || true
   echo "saved $2"
 }
@@ -41,12 +58,3 @@ korvane_set_dpi 144
 korvane_wine_stop
 korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"
 shoot panel "$out/front-panel-144dpi.png"
-korvane_wine_stop
-
-# The user guide from the package, as headless Chromium renders it.
-bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
-chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
-         --disable-sync --no-first-run --user-data-dir="$run/browser" --hide-scrollbars --window-size=900,1400 \
-         --screenshot="$out/user-guide.png" "file://$KORVANE_BUILD/release/stage/KorvanePortable/help.html" \
-         </dev/null >/dev/null 2>&1
-echo "saved $out/user-guide.png"

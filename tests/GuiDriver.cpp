@@ -11,6 +11,19 @@ bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
+bool postedMessagesHandled(HWND edit, DWORD timeoutMs)
+{
+    LRESULT limit = SendMessageW(edit, EM_GETLIMITTEXT, 0, 0);
+    // Posted messages of one thread are handled in the order they were posted.
+    LRESULT marker = limit ^ 1;
+    if (!PostMessageW(edit, EM_SETLIMITTEXT, marker, 0))
+        return false;
+    bool handled = waitFor([&] { return !IsWindow(edit) || SendMessageW(edit, EM_GETLIMITTEXT, 0, 0) == marker; },
+                           timeoutMs);
+    PostMessageW(edit, EM_SETLIMITTEXT, limit, 0);
+    return handled && IsWindow(edit);
+}
+
 namespace {
 
 struct WindowSearch {

@@ -9,6 +9,11 @@
 // Waits until condition holds, polling; false on time-out.
 bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
+// Waits until the thread that owns edit has handled every message posted to
+// its windows so far: posts a change of the edit's text limit behind them and
+// waits until it shows. False when the edit is gone or the time is up.
+bool postedMessagesHandled(HWND edit, DWORD timeoutMs = 10000);
+
 // A visible top-level window of process pid with the given title, or null.
 HWND findProcessWindow(DWORD pid, const wchar_t* title);
 

@@ -1,6 +1,9 @@
-// The launch actions, run by a probe placed on the test drive with the
-// stand-ins in its Data folder: what each program receives, and when.
-#include "TestSupport.h"
+// The launch actions, run by a probe (or by the launcher under test) placed on
+// the test drive with the stand-ins in its Data folder: what each program
+// receives, and when.
+#include "GuiDriver.h"
+
+#include "../res/resource.h"
 
 namespace {
 
@@ -77,12 +80,17 @@ TEST_F(LaunchTest, EachActionHandsItsProgramTheExactLine)
 TEST_F(LaunchTest, FolderWithBlanksNeverRunsAPlantedProgram)
 {
     // Unquoted, "E:\launch\My Tools\Data\dodivarav.exe ..." would run E:\launch\My.exe.
+    // The launcher under test itself, through its buttons.
     std::wstring folder = L"E:\\launch\\My Tools";
-    layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
+    layOutDriveFolder(folder, launcherUnderTest(), L"KorvanePortable.exe");
     ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", L"E:\\launch\\My.exe"));
-
-    EXPECT_EQ(runAction(folder, L"listen"), 11u);
-    EXPECT_EQ(runAction(folder, L"server"), 11u);
+    for (int button : {IDC_START_LISTENING_VIEWER, IDC_START_SERVER}) {
+        LauncherProcess launcher = startLauncher(folder);
+        HWND panel = nullptr;
+        ASSERT_TRUE(waitFor([&] { return (panel = findProcessWindow(launcher.pid, L"Korvane Portable Edition")) != nullptr; }));
+        clickButton(GetDlgItem(panel, button));
+        EXPECT_EQ(waitForEnd(launcher), 0u);
+    }
 
     std::vector<std::wstring> ran = readLogLines(MODULES);
     ASSERT_EQ(ran.size(), 2u);

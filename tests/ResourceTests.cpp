@@ -69,7 +69,7 @@ class LauncherResources : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module = LoadLibraryExW((ownFolder() + L"\\KorvanePortable.exe").c_str(), nullptr,
+        module = LoadLibraryExW(launcherUnderTest().c_str(), nullptr,
                                 LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module, nullptr);
     }

@@ -10,6 +10,15 @@ std::wstring ownFolder()
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
+std::wstring launcherUnderTest()
+{
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = GetEnvironmentVariableW(L"KORVANE_LAUNCHER", path, MAX_PATH * 4);
+    if (length > 0 && length < MAX_PATH * 4)
+        return std::wstring(path, length);
+    return ownFolder() + L"\\KorvanePortable.exe";
+}
+
 bool testDrivesMapped()
 {
     DWORD serial = 0;

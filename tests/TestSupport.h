@@ -16,6 +16,11 @@ const wchar_t OTHER_TEST_DRIVE_SERIAL[] = L"00c0ffee";
 // Folder of the running test program, without a trailing backslash.
 std::wstring ownFolder();
 
+// The launcher that the tests start: the file named by KORVANE_LAUNCHER, which
+// scripts/run-tests.sh sets (the release launcher in the 32-bit lane), else
+// the one built beside the test program.
+std::wstring launcherUnderTest();
+
 // True when the test drives of the harness are mapped (the run goes through
 // scripts/run-tests.sh); tests that need them skip otherwise.
 bool testDrivesMapped();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the shipped launcher as built: a stripped 32-bit GUI program with
-# ASLR, DEP and terminal-server awareness that imports only system DLLs.
+# ASLR, DEP and terminal-server awareness that imports only system DLLs, and
+# the very file that the package holds (KORVANE_PACKAGE_ZIP).
 # The launcher comes from the argument or from KORVANE_RELEASE_EXE, which
 # scripts/run-tests.sh sets after building the release.
 set -u
@@ -35,6 +36,16 @@ done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
 "$objdump" -t "$exe" 2>/dev/null | grep -q 'SYMBOL TABLE' && \
   [ "$("$objdump" -t "$exe" | grep -c '^\[')" -gt 0 ] && fail "symbols left in"
 
+# The launcher that the tests start is the package's, byte for byte.
+zip=${KORVANE_PACKAGE_ZIP:-}
+tested=$(sha256sum <"$exe" | cut -d' ' -f1)
+echo "launcher under test: $exe"
+echo "SHA-256: $tested"
+if [ -n "$zip" ]; then
+  packaged=$(unzip -p "$zip" KorvanePortable/KorvanePortable.exe | sha256sum | cut -d' ' -f1)
+  echo "package's KorvanePortable.exe: $packaged"
+  [ "$packaged" = "$tested" ] || fail "the package holds another launcher than the one under test"
+fi
 echo "imports: $(awk '/DLL Name:/ {printf "%s ", $3}' <<<"$headers")"
 echo "size: $(stat -c %s "$exe") bytes"
 if [ "$failures" -gt 0 ]; then

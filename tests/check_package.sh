@@ -2,11 +2,11 @@
 # The release package as a user gets it: it holds exactly the listed files,
 # its guide passes an HTML checker, and unzipped onto a test drive with the
 # stand-ins in its Data folder it works (tests/PackageTests.cpp).
-# Arguments: version, Wine command, package_tests.exe, folder of the test build's
-# launcher, pointer size of the test build. The package comes from
+# Arguments: version, Wine command, package_tests.exe, folder of the test build
+# (for its stand-ins). The packaged launcher itself is what runs. The package comes from
 # KORVANE_PACKAGE_ZIP, which scripts/run-tests.sh sets after making it.
 set -u
-version=$1 wine=$2 tests=$3 bin=$4 pointer=$5
+version=$1 wine=$2 tests=$3 bin=$4
 zip=${KORVANE_PACKAGE_ZIP:-}
 if [ -z "$zip" ] || [ -z "${WINEPREFIX:-}" ]; then
   echo "skipped: run through scripts/run-tests.sh, which makes the package and the test drives"
@@ -41,14 +41,6 @@ unzip -q "$zip" -d "$drive/package"
 mkdir -p "$drive/pkgdrive"
 cp -r "$drive/package/KorvanePortable" "$drive/pkgdrive/"
 cp "$bin/standins/dodivarav.exe" "$bin/standins/WinZRX.exe" "$drive/pkgdrive/KorvanePortable/Data/"
-if [ "$pointer" = 8 ]; then
-  # This machine runs only 64-bit programs: the same sources built for x86-64
-  # (as the release is built, where run-tests.sh made one) stand in for the
-  # packaged 32-bit launcher when it is run.
-  launcher=${KORVANE_PACKAGE_LAUNCHER:-$bin/KorvanePortable.exe}
-  cp "$launcher" "$drive/pkgdrive/KorvanePortable/KorvanePortable.exe"
-  echo "note: run with $launcher in place of the packaged launcher"
-fi
 KORVANE_PACKAGE='E:\package\KorvanePortable' KORVANE_PACKAGE_DRIVE='E:\pkgdrive\KorvanePortable' \
   "$wine" "$tests" </dev/null || fail "package_tests"
 rm -rf "$drive/package" "$drive/pkgdrive"
