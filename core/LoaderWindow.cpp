@@ -7,6 +7,7 @@ LoaderWindow* createLoaderWindow(LoaderWindow* record, HINSTANCE instance, const
     record->closeMessage = RegisterWindowMessageW(CLOSE_MESSAGE_NAME);
     record->window = nullptr;
     record->instance = instance;
+    record->closeReceived = false;
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = loaderWindowProc;
@@ -30,6 +31,7 @@ LRESULT CALLBACK loaderWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     auto* record = reinterpret_cast<LoaderWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (record != nullptr && message == record->closeMessage) {
         // Ends whichever modal loop runs, and then the front panel's own.
+        record->closeReceived = true;
         PostQuitMessage(0);
         return 0;
     }

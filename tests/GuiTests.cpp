@@ -25,8 +25,9 @@ protected:
     {
         if (!testDrivesMapped())
             GTEST_SKIP() << "test drives are mapped by scripts/run-tests.sh";
-        layOutDriveFolder(folder, ownFolder() + L"\\KorvanePortable.exe", L"KorvanePortable.exe");
+        layOutDriveFolder(folder, launcherUnderTest(), L"KorvanePortable.exe");
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", log.c_str());
+        SetEnvironmentVariableW(L"KORVANE_STANDIN_ANSI_LOG", ansiLog.c_str());
     }
 
     void TearDown() override
@@ -39,6 +40,7 @@ protected:
             CloseHandle(release);
         }
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", nullptr);
+        SetEnvironmentVariableW(L"KORVANE_STANDIN_ANSI_LOG", nullptr);
         SetEnvironmentVariableW(L"KORVANE_STANDIN_WAIT", nullptr);
     }
 
@@ -57,11 +59,11 @@ protected:
     LRESULT selection() const { return SendMessageW(list(), LB_GETCURSEL, 0, 0); }
 
     bool panelGone() const { return !IsWindow(panel); }
-    // The panel is still up after posted input has had time to be handled.
+    // The panel is still up once the input posted to it has been handled.
     bool panelStaysOpen()
     {
-        Sleep(300);
-        return IsWindowVisible(panel) && WaitForSingleObject(launcher.process, 0) == WAIT_TIMEOUT;
+        return postedMessagesHandled(control(IDC_HOST_EDIT)) && IsWindowVisible(panel) &&
+               WaitForSingleObject(launcher.process, 0) == WAIT_TIMEOUT;
     }
 
     DWORD end(DWORD timeoutMs = 10000) { return waitForEnd(launcher, timeoutMs); }
@@ -78,10 +80,11 @@ protected:
                L"\\Data\\server_settings.ini\" ";
     }
 
-    // The arguments of the one viewer started, split as the platform's parser splits them.
-    std::vector<std::wstring> viewerArguments() const
+    // The arguments of the one viewer started, split as the platform's parser
+    // splits them: from its UTF-16 command line, or as an ANSI program gets it.
+    std::vector<std::wstring> viewerArguments(bool ansi = false) const
     {
-        std::vector<std::wstring> lines = launched();
+        std::vector<std::wstring> lines = readLogLines(ansi ? ansiLog : log);
         if (lines.size() != 1)
             return lines;
         int count = 0;
@@ -110,6 +113,7 @@ protected:
 
     const std::wstring folder = L"E:\\gui";
     const std::wstring log = L"E:\\gui\\standins.log";
+    const std::wstring ansiLog = L"E:\\gui\\ansi.log";
     const std::wstring loaderClass = std::wstring(L"loader") + TEST_DRIVE_SERIAL;
     LauncherProcess launcher;
     HWND panel = nullptr;
@@ -124,6 +128,9 @@ TEST_F(GuiTest, PanelOpensAsDesignedWithEmptyHistory)
     EXPECT_EQ(windowText(panel), PANEL_TITLE);
     LONG panelStyle = GetWindowLongW(panel, GWL_STYLE);
     EXPECT_EQ(panelStyle & (WS_POPUP | WS_CAPTION | WS_SYSMENU), WS_POPUP | WS_CAPTION | WS_SYSMENU);
+    // The program's icon for the taskbar and Alt+Tab.
+    EXPECT_NE(SendMessageW(panel, WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageW(panel, WM_GETICON, ICON_SMALL, 0), 0);
 
     // The controls a user sees, in tab order, with their ids, kinds and texts.
     HWND child = GetWindow(panel, GW_CHILD);
@@ -182,10 +189,14 @@ TEST_F(GuiTest, EnterConnectsOnlyWhileConnectIsEnabled)
     EXPECT_TRUE(panelStaysOpen());
 
     // Tabs and other blanks are no host either.
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" \t\x3000\xA0 "));
-    EXPECT_FALSE(enabled(IDC_CONNECT));
-    pressKey(edit, VK_RETURN);
-    EXPECT_TRUE(panelStaysOpen());
+    // Nor is a text that would reach the viewer as a switch, typed or in its ANSI image.
+    for (const wchar_t* text : {L" \t\x3000\xA0 ", L" -listen", L"/x", L"\xff0dsettingsfile", L"\x2215x"}) {
+        SCOPED_TRACE(wideToUtf8(text));
+        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        EXPECT_FALSE(enabled(IDC_CONNECT));
+        pressKey(edit, VK_RETURN);
+        EXPECT_TRUE(panelStaysOpen());
+    }
     typeInto(edit, L"h");
     EXPECT_TRUE(enabled(IDC_CONNECT));
     pressKey(edit, VK_RETURN);
@@ -197,7 +208,9 @@ TEST_F(GuiTest, EnterConnectsOnlyWhileConnectIsEnabled)
 // the switches after it: the viewer must still get exactly six arguments.
 TEST_F(GuiTest, HostReachesTheViewerAsOneArgument)
 {
-    writeHistory(L"0=xta\tb::5901\r\n1=xq\"uo\"te:1\r\n");
+    // Code page 1252's best fit turns U+FF02, U+02BA and U+030E into a quote.
+    ASSERT_EQ(GetACP(), 1252u) << "scripts/run-tests.sh runs Wine with code page 1252";
+    writeHistory(L"0=xta\tb::5901\r\n1=xq\"uo\"te:1\r\n2=xwork.example\x030e\r\n");
     struct Case {
         const wchar_t* typed;
         int pickedLine;
@@ -207,8 +220,11 @@ TEST_F(GuiTest, HostReachesTheViewerAsOneArgument)
         {L"a\t-settingsfile\tC:\\x.ini", -1, L"a-settingsfileC:\\x.ini"},
         {L"line\r\nbreak\n", -1, L"linebreak"},
         {L"\x3000" L"wide\xA0" L"blank\x2028", -1, L"wideblank"},
+        {L"myhost\xff02", -1, L"myhost"},
+        {L"my\x02bahost:1", -1, L"myhost:1"},
         {nullptr, 0, L"tab::5901"},
         {nullptr, 1, L"quote:1"},
+        {nullptr, 2, L"work.example"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(wideToUtf8(c.host));
@@ -224,6 +240,7 @@ TEST_F(GuiTest, HostReachesTheViewerAsOneArgument)
         clickButton(control(IDC_CONNECT));
         EXPECT_EQ(end(), 0u);
         EXPECT_EQ(viewerArguments(), expectedArguments(c.host));
+        EXPECT_EQ(viewerArguments(true), expectedArguments(c.host));
     }
 }
 
@@ -315,6 +332,8 @@ TEST_F(GuiTest, CloseMessageWhileThePanelIsOpenLaunchesNothing)
     open();
     typeInto(control(IDC_HOST_EDIT), L"myhost");
     ASSERT_TRUE(postCloseMessage(loaderClass));
+    // A click queued behind the close message is handled first, but launches nothing.
+    clickButton(control(IDC_CONNECT));
     EXPECT_EQ(end(), 0u);
     EXPECT_TRUE(launched().empty());
 }
@@ -369,7 +388,7 @@ TEST_F(GuiTest, LauncherWaitsForItsChildAndIgnoresTheCloseMessageMeanwhile)
 TEST_F(GuiTest, LaunchersOnTwoDrivesUseTheirOwnLoaderClasses)
 {
     const std::wstring otherFolder = L"F:\\gui";
-    layOutDriveFolder(otherFolder, ownFolder() + L"\\KorvanePortable.exe", L"KorvanePortable.exe");
+    layOutDriveFolder(otherFolder, launcherUnderTest(), L"KorvanePortable.exe");
     open();
     LauncherProcess other = startLauncher(otherFolder);
     const std::wstring otherClass = std::wstring(L"loader") + OTHER_TEST_DRIVE_SERIAL;
@@ -411,7 +430,7 @@ TEST_F(GuiTest, HistoryFillsThePanelAndAPickedLineConnects)
 
 TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
 {
-    writeHistory(L"0=xfirst\r\n1=xsecond\r\n2=xthird\r\n3=x \r\n");
+    writeHistory(L"0=xfirst\r\n1=xsecond\r\n2=xthird\r\n3=x \r\n4=x-listen\r\n");
     HWND edit = nullptr;
 
     // Picked and edited: a click on the selected line keeps the edit, a double click takes the line.
@@ -457,8 +476,10 @@ TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
     clickListLine(list(), 1);
     EXPECT_TRUE(panelStaysOpen());
     EXPECT_EQ(hostEdit(), L"third:9") << "a click on the selected line keeps an edited host";
-    // A line with nothing left once cleaned connects to nothing, as Connect would not.
+    // A line with nothing left once cleaned, or a switch, connects to nothing, as Connect would not.
     clickListLine(list(), 2, true);
+    EXPECT_TRUE(panelStaysOpen());
+    clickListLine(list(), 3, true);
     EXPECT_TRUE(panelStaysOpen());
     clickListLine(list(), 1, true);
     EXPECT_EQ(end(), 0u);
@@ -480,14 +501,15 @@ TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndMovesTheSelection)
     EXPECT_EQ(readKey(HISTORY_SECTION, L"2"), L"<missing>");
     EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xzeta");
 
-    // Deleting down to nothing leaves no selection, the edit's text and Connect as they were.
+    // Deleting down to nothing leaves no selection; a host the user typed stays.
     clickButton(control(IDC_DELETE_RECORD));
     ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 1; }));
     EXPECT_EQ(selection(), 0);
+    typeInto(control(IDC_HOST_EDIT), L":1");
     clickButton(control(IDC_DELETE_RECORD));
     ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
     EXPECT_EQ(selection(), LB_ERR);
-    EXPECT_EQ(hostEdit(), L"zeta");
+    EXPECT_EQ(hostEdit(), L"zeta:1");
     EXPECT_TRUE(enabled(IDC_CONNECT));
     EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
     EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
@@ -537,13 +559,14 @@ TEST_F(GuiTest, ClearTheListAsksFirstAndNoChangesNothing)
     ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
     EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"<missing>");
     EXPECT_EQ(readKey(HISTORY_SECTION, L"1"), L"<missing>");
-    EXPECT_EQ(hostEdit(), L"one");
-    EXPECT_TRUE(enabled(IDC_CONNECT));
+    // The cleared entry that the panel had put into the host goes with it.
+    EXPECT_EQ(hostEdit(), L"");
+    EXPECT_FALSE(enabled(IDC_CONNECT));
     EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
     EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
-    clickButton(control(IDC_CONNECT));
+    clickButton(control(IDC_EXIT));
     EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"one")});
+    EXPECT_TRUE(launched().empty());
 }
 
 TEST_F(GuiTest, CloseMessageWhileTheConfirmationIsUpEndsTheRun)

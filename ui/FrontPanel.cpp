@@ -22,6 +22,50 @@ bool isSeparatorOrQuote(wchar_t c)
            c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
+// Characters 1 or 2 units long: a surrogate pair is one character.
+size_t characterLength(const wchar_t* text)
+{
+    return IS_HIGH_SURROGATE(text[0]) && IS_LOW_SURROGATE(text[1]) ? 2 : 1;
+}
+
+// A viewer that reads its command line in the ANSI code page gets the host
+// after the system's best-fit conversion, which turns some harmless-looking
+// characters into a quote, a blank or a dash (U+FF02 into " in code page
+// 1252). The image of one character in this computer's ANSI code page, as the
+// viewer's process gets it; at most a few bytes.
+int ansiImage(const wchar_t* character, size_t length, char (&image)[8])
+{
+    return WideCharToMultiByte(CP_ACP, 0, character, static_cast<int>(length), image, sizeof(image), nullptr,
+                               nullptr);
+}
+
+// True when the character's ANSI image holds a byte that splits arguments or
+// quotes, as the characters above do in UTF-16.
+bool splitsAnsiArguments(const wchar_t* character, size_t length)
+{
+    char image[8];
+    int bytes = ansiImage(character, length, image);
+    for (int i = 0; i < bytes; i++) {
+        unsigned char byte = static_cast<unsigned char>(image[i]);
+        if (byte < 0x80 && isSeparatorOrQuote(static_cast<wchar_t>(byte)))
+            return true;
+    }
+    return false;
+}
+
+// A host that begins with a dash or a slash, as typed or in its ANSI image,
+// would reach the viewer as a switch (-listen, -settingsfile, /x).
+bool looksLikeSwitch(const wchar_t* host)
+{
+    if (host[0] == L'-' || host[0] == L'/')
+        return true;
+    if (host[0] == L'\0')
+        return false;
+    char image[8];
+    int bytes = ansiImage(host, characterLength(host), image);
+    return bytes > 0 && (image[0] == '-' || image[0] == '/');
+}
+
 void endPanel(FrontPanelState& state, INT_PTR result)
 {
     EndDialog(state.panelWindow, result);
@@ -40,15 +84,39 @@ void markHostAsSetByPanel(const FrontPanelState& state)
     SendMessageW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), EM_SETMODIFY, FALSE, 0);
 }
 
-// Rebuilds the list from the file. The fill may have put the first line into
-// the host edit, which counts as the panel's own writing.
+// Rebuilds the list from the file. A fill that lists a line has put the first
+// one into the host edit, which counts as the panel's own writing. A fill that
+// lists nothing also takes away a host that the panel wrote from the list and
+// the user has not changed since: what was deleted must not stay on screen,
+// ready to be sent to the viewer and recorded again. A typed host stays.
 void refillList(FrontPanelState& state)
 {
     fillHistoryList(state);
     HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
     state.selectedLine = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
-    markHostAsSetByPanel(state);
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    if (count != LB_ERR && count > 0)
+        markHostAsSetByPanel(state);
+    else if (!isHostEditedByUser(state))
+        SetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), L"");
     refreshControls(state);
+}
+
+// The taskbar and Alt+Tab show the program's icon, not a generic one. Shared
+// icons of the system sizes: the system frees them with the program.
+void setProgramIcon(HWND dialog)
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    const struct {
+        WPARAM kind;
+        int width;
+        int height;
+    } icons[] = {{ICON_BIG, SM_CXICON, SM_CYICON}, {ICON_SMALL, SM_CXSMICON, SM_CYSMICON}};
+    for (const auto& icon : icons) {
+        HANDLE image = LoadImageW(instance, MAKEINTRESOURCEW(IDI_LAUNCHER), IMAGE_ICON,
+                                  GetSystemMetrics(icon.width), GetSystemMetrics(icon.height), LR_SHARED);
+        SendMessageW(dialog, WM_SETICON, icon.kind, reinterpret_cast<LPARAM>(image));
+    }
 }
 
 void initPanel(HWND dialog, FrontPanelState& state)
@@ -57,6 +125,7 @@ void initPanel(HWND dialog, FrontPanelState& state)
     // and the fill finds its controls through panelWindow: both come first.
     SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     state.panelWindow = dialog;
+    setProgramIcon(dialog);
     SetForegroundWindow(dialog);
     state.panelOpen = true;
     refillList(state);
@@ -66,6 +135,10 @@ void takeHostText(FrontPanelState& state)
 {
     GetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), state.hostText, HOST_TEXT_CAPACITY);
     removeSpaces(state.hostText);
+    // No host name begins with a dash or a slash: such a text is no host, so
+    // Connect, Enter and a double click start nothing.
+    if (looksLikeSwitch(state.hostText))
+        state.hostText[0] = L'\0';
 }
 
 // Copies list line index into hostText and the host edit; the edit's
@@ -184,9 +257,13 @@ INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
 void removeSpaces(wchar_t* text)
 {
     wchar_t* kept = text;
-    for (; *text != L'\0'; text++) {
-        if (!isSeparatorOrQuote(*text))
-            *kept++ = *text;
+    while (*text != L'\0') {
+        size_t length = characterLength(text);
+        if (!isSeparatorOrQuote(*text) && !splitsAnsiArguments(text, length)) {
+            wmemmove(kept, text, length);
+            kept += length;
+        }
+        text += length;
     }
     *kept = L'\0';
 }
