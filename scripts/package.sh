@@ -37,6 +37,7 @@ cp "$release/bin/KorvanePortable.exe" "$app/"
 # Text files with Windows line endings, for Notepad.
 crlf() { sed 's/\r*$/\r/'; }
 crlf <"$KORVANE_ROOT/package/Data-README.txt" >"$app/Data/README.txt"
+crlf <"$KORVANE_ROOT/LICENSE" >"$app/LICENSE.txt"
 sed -e "s/@VERSION_TEXT@/$version_text/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
   crlf >"$app/App/AppInfo/appinfo.ini"
 

@@ -182,6 +182,7 @@ TEST_F(LauncherResources, VersionInformationNamesTheProduct)
     };
     EXPECT_EQ(query(L"ProductName"), L"Korvane Portable Edition");
     EXPECT_EQ(query(L"FileDescription"), L"Korvane Portable Edition, Loader Module");
+    EXPECT_EQ(query(L"LegalCopyright"), L"Copyright \u00a9 2026 the Korvane Portable Edition team. MIT licence.");
     // The shipped launcher's fixed and string versions are checked in the package.
     EXPECT_EQ(query(L"FileVersion"), utf8ToWide(KORVANE_VERSION_TEXT));
     EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDI_LAUNCHER), RT_GROUP_ICON), nullptr);

@@ -25,6 +25,7 @@ KorvanePortable/App/AppInfo/appicon_75.png
 KorvanePortable/App/AppInfo/appinfo.ini
 KorvanePortable/Data/README.txt
 KorvanePortable/KorvanePortable.exe
+KorvanePortable/LICENSE.txt
 KorvanePortable/help.html"
 held=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 [ "$held" = "$expected" ] || fail "the package holds:"$'\n'"$held"
