@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb: the front panel, the About box,
-# the Clear the list confirmation, the front panel at 144 DPI, and the user
-# guide as a browser shows it.
+# the Clear the list confirmation, the front panel at 144 DPI, the user guide
+# as a browser shows it, and the icon at every size it is rendered at.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash "$KORVANE_ROOT/scripts/setup.sh" chromium
+bash "$KORVANE_ROOT/scripts/setup.sh" chromium fonts-dejavu-core
 korvane_build
 out=$KORVANE_ROOT/docs
 mkdir -p "$out"
@@ -50,3 +50,14 @@ chromium --headless --no-sandbox --disable-gpu --disable-background-networking -
          --screenshot="$out/user-guide.png" "file://$KORVANE_BUILD/release/stage/KorvanePortable/help.html" \
          </dev/null >/dev/null 2>&1
 echo "saved $out/user-guide.png"
+
+# The icon at each rendered size, side by side at its real pixels, labelled.
+icon_sizes=()
+for size in 16 20 24 32 40 48 64 75 128 256; do
+  width=$((size < 40 ? 40 : size))
+  icon_sizes+=( "(" "$KORVANE_RUN_BUILD/generated/icon/icon_$size.png" -background white -gravity south
+                -extent "${width}x256" "(" -size "${width}x24" -font DejaVu-Sans -pointsize 13 -gravity center
+                "label:$size" ")" -append -bordercolor white -border 10 ")" )
+done
+/usr/bin/convert "${icon_sizes[@]}" +append -depth 8 -strip -define png:exclude-chunks=date,time "$out/icon-sizes.png"
+echo "saved $out/icon-sizes.png"
