@@ -3,7 +3,7 @@
 # as SVG, into FOLDER/icon_N.png (RGBA) for every size below, and into ICO.
 # The .ico holds 16 to 64 pixels as 32-bit BGRA bitmaps with their AND mask
 # (what Windows XP reads) and 256 as PNG. The same SVG gives the same bytes:
-# no PNG carries a date. CONVERT is ImageMagick's convert.
+# no PNG carries a date. CONVERT is ImageMagick's convert or magick.
 set -euo pipefail
 svg=$1 out=$2 ico=$3 convert=${4:-convert}
 ico_sizes=(16 20 24 32 40 48 64 256)
