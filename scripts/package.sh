@@ -38,20 +38,16 @@ cp "$release/bin/KorvanePortable.exe" "$app/"
 # Text files with Windows line endings, for Notepad.
 crlf() { sed 's/\r*$/\r/'; }
 crlf <"$KORVANE_ROOT/package/Data-README.txt" >"$app/Data/README.txt"
+crlf <"$KORVANE_ROOT/LICENSE" >"$app/LICENSE.txt"
 sed -e "s/@VERSION_TEXT@/$version_text/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
   crlf >"$app/App/AppInfo/appinfo.ini"
 
-# The program's own icon, and the PNG sizes a portable-apps menu looks for.
-# /usr/bin/convert is ImageMagick's; PNGs carry no dates, so they are the same
-# on every run. Larger sizes are scaled up from the 32-pixel image.
-cp "$KORVANE_ROOT/res/launcher.ico" "$app/App/AppInfo/appicon.ico"
-png() { /usr/bin/convert "$KORVANE_ROOT/res/launcher.ico[$1]" -scale "$2x$2" -strip \
-          -define png:exclude-chunks=date,time "$app/App/AppInfo/appicon_$2.png"; }
-png 1 16
-png 0 32
-png 0 75
-png 0 128
-png 0 256
+# The program's icon and the PNG sizes a portable-apps menu looks for, as the
+# release build rendered them from res/launcher.svg.
+cp "$release/generated/launcher.ico" "$app/App/AppInfo/appicon.ico"
+for size in 16 32 75 128 256; do
+  cp "$release/generated/icon/icon_$size.png" "$app/App/AppInfo/appicon_$size.png"
+done
 
 # The user guide, with the front panel's picture inline.
 shot=$KORVANE_ROOT/docs/front-panel.png

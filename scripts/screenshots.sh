@@ -2,13 +2,13 @@
 # Takes the README's screenshots of the release launcher under Xvfb, in a
 # prefix with Wine's own fonts: the front panel, the About box, the Clear the
 # list confirmation, the front panel at 144 DPI; then the user guide as a
-# browser shows it.
+# browser shows it, and the icon at every size it is rendered at.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 out=$KORVANE_ROOT/docs
 if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
-  bash "$KORVANE_ROOT/scripts/setup.sh" chromium
+  bash "$KORVANE_ROOT/scripts/setup.sh" chromium fonts-dejavu-core
   korvane_build_arch i686 "$KORVANE_BUILD"
   # The launcher of the package, so that About shows the package's build line.
   bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
@@ -22,6 +22,17 @@ if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
            </dev/null >/dev/null 2>&1
   rm -rf "$browser"
   echo "saved $out/user-guide.png"
+
+  # The icon at each rendered size, side by side at its real pixels, labelled.
+  icon_sizes=()
+  for size in 16 20 24 32 40 48 64 75 128 256; do
+    width=$((size < 40 ? 40 : size))
+    icon_sizes+=( "(" "$KORVANE_BUILD/generated/icon/icon_$size.png" -background white -gravity south
+                  -extent "${width}x256" "(" -size "${width}x24" -font DejaVu-Sans -pointsize 13 -gravity center
+                  "label:$size" ")" -append -bordercolor white -border 10 ")" )
+  done
+  /usr/bin/convert "${icon_sizes[@]}" +append -depth 8 -strip -define png:exclude-chunks=date,time "$out/icon-sizes.png"
+  echo "saved $out/icon-sizes.png"
   exit
 fi
 

@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 cmake make xvfb xauth x11-utils googletest imagemagick \
+         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 cmake make xvfb xauth x11-utils googletest imagemagick librsvg2-bin \
          zip unzip tidy fonts-wine "$@"; do
   have "$p" || need+=("$p")
 done

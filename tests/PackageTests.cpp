@@ -72,6 +72,8 @@ TEST(Package, LauncherAndAppInfoGiveTheProjectVersion)
     EXPECT_EQ(readIni(appInfo, L"Control", L"Start"), L"KorvanePortable.exe");
     for (const wchar_t* key : {L"Name", L"Publisher", L"Category", L"Description"})
         EXPECT_NE(readIni(appInfo, L"Details", key), L"<missing>") << wideToUtf8(key);
+    for (const wchar_t* key : {L"Shareable", L"OpenSource", L"Freeware", L"CommercialUse"})
+        EXPECT_EQ(readIni(appInfo, L"License", key), L"true") << wideToUtf8(key);
 }
 
 TEST(Package, UnzippedWithTheTwoProgramsItConnectsToARecentConnection)

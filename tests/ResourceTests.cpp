@@ -182,9 +182,33 @@ TEST_F(LauncherResources, VersionInformationNamesTheProduct)
     };
     EXPECT_EQ(query(L"ProductName"), L"Korvane Portable Edition");
     EXPECT_EQ(query(L"FileDescription"), L"Korvane Portable Edition, Loader Module");
+    EXPECT_EQ(query(L"LegalCopyright"), L"Copyright \u00a9 2026 the Korvane Portable Edition team. MIT licence.");
     // The shipped launcher's fixed and string versions are checked in the package.
     EXPECT_EQ(query(L"FileVersion"), utf8ToWide(KORVANE_VERSION_TEXT));
-    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDI_LAUNCHER), RT_GROUP_ICON), nullptr);
+
+    // The icon group that windres made from the rendered .ico: every size at
+    // 32 bits per pixel, each image there with the length the group gives.
+    DWORD groupSize = 0;
+    const void* group = resource(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_LAUNCHER), &groupSize);
+    ASSERT_NE(group, nullptr);
+    TemplateReader r(group);
+    r.skip(4);
+    const WORD count = r.word();
+    ASSERT_EQ(groupSize, 6u + 14u * count);
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; i++) {
+        const WORD widthAndHeight = r.word();
+        sizes.push_back(LOBYTE(widthAndHeight) == 0 ? 256 : LOBYTE(widthAndHeight));
+        SCOPED_TRACE(sizes.back());
+        EXPECT_EQ(HIBYTE(widthAndHeight), LOBYTE(widthAndHeight));
+        r.skip(4); // colours, reserved, planes
+        EXPECT_EQ(r.word(), 32) << "bits per pixel";
+        const DWORD bytes = r.dword();
+        DWORD imageSize = 0;
+        EXPECT_NE(resource(RT_ICON, MAKEINTRESOURCEW(r.word()), &imageSize), nullptr);
+        EXPECT_EQ(imageSize, bytes);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256}));
 }
 
 } // namespace
