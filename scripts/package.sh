@@ -9,7 +9,7 @@ source "$(dirname "$0")/common.sh"
 # package (so new screenshots or test changes keep the build line); without a
 # git checkout of this project (a source archive), the newest time among those
 # files.
-sources=(CMakeLists.txt cmake core drive ui res package)
+sources=(CMakeLists.txt LICENSE cmake core drive ui res package)
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   if [ "$(git -C "$KORVANE_ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$(realpath "$KORVANE_ROOT")" ]; then
     SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct -- "${sources[@]}")
