@@ -276,12 +276,13 @@ TEST_F(HistoryTest, DeletingTheFirstOfThreeKeepsTheOthersUnderTheirNumbers)
     EXPECT_EQ(lines(), (Lines{L"two"}));
     EXPECT_EQ(selection(), 0);
 
-    // The only line: nothing is selected afterwards and the edit keeps its text.
+    // The only line: nothing is selected afterwards, and the host that the
+    // panel wrote from the list goes with it.
     deleteRecord();
     EXPECT_TRUE(lines().empty());
     EXPECT_EQ(selection(), LB_ERR);
-    EXPECT_EQ(editText(), L"two");
-    EXPECT_TRUE(enabled(IDC_CONNECT));
+    EXPECT_EQ(editText(), L"");
+    EXPECT_FALSE(enabled(IDC_CONNECT));
     EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
     EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
 
