@@ -7,7 +7,6 @@ LoaderWindow* createLoaderWindow(LoaderWindow* record, HINSTANCE instance, const
     record->closeMessage = RegisterWindowMessageW(CLOSE_MESSAGE_NAME);
     record->window = nullptr;
     record->instance = instance;
-    record->closeReceived = false;
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = loaderWindowProc;
@@ -31,7 +30,6 @@ LRESULT CALLBACK loaderWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     auto* record = reinterpret_cast<LoaderWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (record != nullptr && message == record->closeMessage) {
         // Ends whichever modal loop runs, and then the front panel's own.
-        record->closeReceived = true;
         PostQuitMessage(0);
         return 0;
     }

@@ -11,11 +11,6 @@ struct LoaderWindow {
     UINT closeMessage;
     HWND window;
     HINSTANCE instance;
-    // Set once the close message has been handled. The quit request it posts
-    // is seen only when no other message waits, so a click queued behind the
-    // close message can still end the panel with a command: the entry point
-    // launches nothing once this is set.
-    bool closeReceived;
 };
 
 // Registers the close message and the class, creates the hidden window and

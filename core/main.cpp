@@ -60,14 +60,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     getWindowClassName(LOADER_CLASS_WORD, loaderClassName);
 
     // Lives until the process ends, as the window that refers to it does.
-    const LoaderWindow* loader = createLoaderWindow(new LoaderWindow(), instance, loaderClassName.getString());
+    createLoaderWindow(new LoaderWindow(), instance, loaderClassName.getString());
 
     FrontPanelState state;
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FRONT_PANEL), nullptr, frontPanelProc,
                                      reinterpret_cast<LPARAM>(&state));
-    // Still open means the close message ended the panel's loop; a close
-    // message handled before the panel ended itself wins over its command.
-    if (!state.panelOpen && !loader->closeReceived)
+    // Still open means the close message ended the panel's loop. A close
+    // message handled before the panel ended itself wins over its command too.
+    if (!state.panelOpen && !isQuitRequested())
         runChosenProgram(result, state);
     return 0;
 }

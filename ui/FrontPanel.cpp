@@ -203,13 +203,15 @@ void onDoubleClick(FrontPanelState& state)
 
 void deleteRecord(FrontPanelState& state)
 {
+    if (isQuitRequested())
+        return;
     deleteSelectedEntry(state);
     refillList(state);
 }
 
 void clearList(FrontPanelState& state)
 {
-    if (MessageBoxW(state.panelWindow, CLEAR_QUESTION, CLEAR_CAPTION, MB_YESNO) != IDYES)
+    if (MessageBoxW(state.panelWindow, CLEAR_QUESTION, CLEAR_CAPTION, MB_YESNO) != IDYES || isQuitRequested())
         return;
     clearHistory();
     refillList(state);
@@ -253,6 +255,12 @@ INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
 }
 
 } // namespace
+
+bool isQuitRequested()
+{
+    MSG quit;
+    return PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+}
 
 void removeSpaces(wchar_t* text)
 {
