@@ -32,7 +32,11 @@ int printRectangle(HWND window)
         fwprintf(stderr, L"window not found\n");
         return 1;
     }
-    Sleep(300); // let it paint
+    // Paint everything now (the window's thread does it while this waits),
+    // then give the X server a moment to show it.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    SendMessageW(window, WM_NULL, 0, 0);
+    Sleep(300);
     RECT r;
     GetWindowRect(window, &r);
     wprintf(L"%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
