@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -36,9 +37,35 @@ void waitDispatchingMessages(HANDLE process)
     }
 }
 
+// The program and settings paths are quoted on the command line. A viewer or
+// server that reads its command line as ANSI text gets them after the
+// system's best-fit conversion, which turns some characters into a double
+// quote (U+FF02 in code page 1252): a quoted path would end early and its
+// rest become switches, a settings file elsewhere among them. Every path
+// lies in the Data folder, beside names that convert unchanged.
+bool isDataFolderQuotableInAnsi()
+{
+    StringStorage folder;
+    getDataFolder(folder);
+    const wchar_t* text = folder.getString();
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return false;
+    std::unique_ptr<char[]> image(new char[bytes]);
+    WideCharToMultiByte(CP_ACP, 0, text, -1, image.get(), bytes, nullptr, nullptr);
+    return memchr(image.get(), '"', bytes) == nullptr;
+}
+
+// Without its own path, or from a folder that an ANSI program would read
+// wrongly, the launcher starts nothing rather than a program pointed elsewhere.
+bool canStartFromDataFolder()
+{
+    return isModulePathKnown() && isDataFolderQuotableInAnsi();
+}
+
 bool startViewerWith(const wchar_t* hostArgument)
 {
-    if (!isModulePathKnown())
+    if (!canStartFromDataFolder())
         return false;
     StringStorage commandLine;
     buildViewerCommandLine(commandLine, hostArgument);
@@ -105,7 +132,7 @@ bool startListeningViewer()
 
 bool startServer()
 {
-    if (!isModulePathKnown())
+    if (!canStartFromDataFolder())
         return false;
     StringStorage commandLine;
     buildServerCommandLine(commandLine);

@@ -17,11 +17,24 @@ korvane_test_build() {
   esac
 }
 
+# True when a binfmt_misc handler of this machine takes 32-bit ELF programs
+# (an emulator registered machine-wide): 32-bit code then runs, but not as
+# native code, so it proves nothing about the kernel.
+korvane_foreign_i386_handler() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    case ${entry##*/} in register|status) continue ;; esac
+    grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" 2>/dev/null && return 0
+  done
+  return 1
+}
+
 # True where this kernel runs Wine's 32-bit loader itself. Where IA-32
 # emulation is switched off it cannot, and 32-bit programs run through the
 # 32-bit lane below instead.
 korvane_runs_32bit() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1
+  ! korvane_foreign_i386_handler && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
 # The architecture whose programs run as native code here: benchmarks use it,
@@ -37,7 +50,7 @@ korvane_native_arch() {
 # Bookworm's own qemu (7.2) takes a minute per Windows process, so the lane
 # takes qemu-user 10 from bookworm-backports, downloaded once with a private
 # apt configuration and kept in KORVANE_CACHE.
-KORVANE_CACHE=${KORVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane-portable}
+KORVANE_CACHE=${KORVANE_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/korvane-portable}
 KORVANE_QEMU=$KORVANE_CACHE/qemu-i386
 
 korvane_lane_fail() {
@@ -45,9 +58,18 @@ korvane_lane_fail() {
   return 1
 }
 
-# Brings qemu-i386 into the cache, or says in one line why it cannot.
+# Brings qemu-i386 into the cache, or says in one line why it cannot. Runs
+# that share the cache take turns.
 korvane_fetch_qemu() {
   [ -x "$KORVANE_QEMU" ] && return 0
+  mkdir -p "$KORVANE_CACHE"
+  (
+    flock 9
+    [ -x "$KORVANE_QEMU" ] || korvane_download_qemu
+  ) 9>"$KORVANE_CACHE/lock"
+}
+
+korvane_download_qemu() {
   local apt=$KORVANE_CACHE/apt
   rm -rf "$apt"
   mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache" "$apt/deb"
@@ -65,7 +87,7 @@ SOURCES
   local log=$apt/download.log
   if ! apt-get "${options[@]}" update >"$log" 2>&1 ||
      ! (cd "$apt/deb" && apt-get "${options[@]}" download qemu-user/bookworm-backports) >>"$log" 2>&1; then
-    korvane_lane_fail "downloading qemu-user from bookworm-backports failed ($(grep -E '^(E|Err):' "$log" | head -n 1))"
+    korvane_lane_fail "downloading qemu-user from bookworm-backports failed: $(grep -E -A1 '^(E|Err):' "$log" | head -n 2 | tr -s '\n ' ' ')(all of it in $log)"
     return 1
   fi
   dpkg -x "$apt"/deb/qemu-user_*.deb "$apt/unpacked" &&
@@ -83,6 +105,8 @@ korvane_in_32bit_lane() {
     "$@"
     return
   fi
+  korvane_foreign_i386_handler &&
+    echo "A machine-wide handler runs 32-bit programs here; the tests use the lane's own instead." >&2
   command -v unshare >/dev/null || { korvane_lane_fail "unshare (package util-linux) is missing"; return 1; }
   local kernel major minor
   kernel=$(uname -r)

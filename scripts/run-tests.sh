@@ -25,12 +25,16 @@ if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
 fi
 
 run=$(mktemp -d /tmp/korvane-tests.XXXXXX)
+ctest_pid=
 cleanup() {
+  [ -z "$ctest_pid" ] || kill "$ctest_pid" 2>/dev/null || true
   korvane_wine_stop
   korvane_xvfb_stop
   rm -rf "$run"
 }
 trap cleanup EXIT
+# Ctrl-C or a stop ends the run at once: CTest would go on to the next test.
+trap 'exit 130' INT TERM
 
 # Wine takes its ANSI code page from the locale: 1252 for this one, whatever
 # the machine's, since the tests check what the best fit of 1252 does.
@@ -57,6 +61,10 @@ for arch in $lanes; do
   export KORVANE_LAUNCHER
   echo "== $arch lane: launcher under test $launcher"
   echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
-  (cd "$build" && ctest --output-on-failure -j"$(nproc)" "$@") || status=1
+  # No test may hang the run: each ends within five minutes.
+  (cd "$build" && exec ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@") &
+  ctest_pid=$!
+  wait "$ctest_pid" || status=1
+  ctest_pid=
 done
 exit $status

@@ -311,7 +311,7 @@ TEST_F(GuiTest, MissingViewerEndsTheRunSilently)
     open();
     typeInto(control(IDC_HOST_EDIT), L"myhost");
     clickButton(control(IDC_CONNECT));
-    EXPECT_EQ(end(5000), 0u);
+    EXPECT_EQ(end(), 0u);
     EXPECT_TRUE(launched().empty());
 }
 

@@ -123,15 +123,21 @@ TEST_F(LaunchTest, LongLinesAreStartedWholeAndTooLongOnesRefused)
     EXPECT_EQ(lines[2], viewerLine(folder, std::wstring(30000, L'h'), TEST_DRIVE_SERIAL));
 }
 
-TEST_F(LaunchTest, MissingProgramsReturnFalseAtOnce)
+TEST_F(LaunchTest, UnstartableProgramsReturnFalseAtOnce)
 {
     std::wstring folder = L"E:\\launch\\Bare";
     layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe", false);
+    // Code page 1252 turns U+FF02 into a quote: an ANSI viewer would read
+    // "-listen" as a switch and E:\launch\q as its settings file.
+    std::wstring ansiQuoted = L"E:\\launch\\q\xff02 -listen \xff02x";
+    layOutDriveFolder(ansiQuoted, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
     ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"myhost");
     DWORD started = GetTickCount();
-    EXPECT_EQ(runAction(folder, L"viewer"), 10u);
-    EXPECT_EQ(runAction(folder, L"listen"), 10u);
-    EXPECT_EQ(runAction(folder, L"server"), 10u);
+    for (const std::wstring& from : {folder, ansiQuoted}) {
+        EXPECT_EQ(runAction(from, L"viewer"), 10u);
+        EXPECT_EQ(runAction(from, L"listen"), 10u);
+        EXPECT_EQ(runAction(from, L"server"), 10u);
+    }
     EXPECT_LT(GetTickCount() - started, 10000u);
     EXPECT_TRUE(logged().empty());
 }
@@ -149,7 +155,7 @@ TEST_F(LaunchTest, ActionReturnsOnlyAfterTheChildHasEnded)
     PROCESS_INFORMATION probe = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &probe));
     CloseHandle(probe.hThread);
-    for (int i = 0; i < 200 && logged().empty(); i++)
+    for (int i = 0; i < 800 && logged().empty(); i++)
         Sleep(25);
     ASSERT_EQ(logged().size(), 1u) << "the server never started";
     EXPECT_EQ(WaitForSingleObject(probe.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT));
