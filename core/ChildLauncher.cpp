@@ -37,13 +37,15 @@ void waitDispatchingMessages(HANDLE process)
     }
 }
 
-// The program and settings paths are quoted on the command line. A viewer or
-// server that reads its command line as ANSI text gets them after the
-// system's best-fit conversion, which turns some characters into a double
-// quote (U+FF02 in code page 1252): a quoted path would end early and its
-// rest become switches, a settings file elsewhere among them. Every path
-// lies in the Data folder, beside names that convert unchanged.
-bool isDataFolderQuotableInAnsi()
+// A viewer or server that reads its command line as ANSI text gets the paths
+// after the system's best-fit conversion, which turns some characters into
+// others that mean something in a path: U+FF02 into a quote that ends the
+// quoted path early, U+0101 into "a", U+FF0E into ".", U+FF3C into "\". The
+// program would read its settings from another folder. A character with no
+// image at all becomes "?", which names no file, so only best fit is refused:
+// the image with best fit must equal the image without it. Every path lies in
+// the Data folder, beside names that convert unchanged.
+bool isDataFolderExactInAnsi()
 {
     StringStorage folder;
     getDataFolder(folder);
@@ -52,15 +54,19 @@ bool isDataFolderQuotableInAnsi()
     if (bytes <= 0)
         return false;
     std::unique_ptr<char[]> image(new char[bytes]);
+    std::unique_ptr<char[]> exact(new char[bytes]);
     WideCharToMultiByte(CP_ACP, 0, text, -1, image.get(), bytes, nullptr, nullptr);
-    return memchr(image.get(), '"', bytes) == nullptr;
+    // Code pages without best fit (UTF-8) refuse the flag: nothing to compare.
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, exact.get(), bytes, nullptr, nullptr) != bytes)
+        return GetLastError() == ERROR_INVALID_FLAGS;
+    return memcmp(image.get(), exact.get(), bytes) == 0;
 }
 
 // Without its own path, or from a folder that an ANSI program would read
 // wrongly, the launcher starts nothing rather than a program pointed elsewhere.
 bool canStartFromDataFolder()
 {
-    return isModulePathKnown() && isDataFolderQuotableInAnsi();
+    return isModulePathKnown() && isDataFolderExactInAnsi();
 }
 
 bool startViewerWith(const wchar_t* hostArgument)

@@ -96,13 +96,20 @@ SOURCES
   rm -rf "$apt"
 }
 
-# korvane_in_32bit_lane COMMAND...: runs COMMAND where Wine's 32-bit loader
-# runs: directly where the kernel runs it, else inside the lane's namespace.
-# Fails with one line that says why when neither is possible.
+# korvane_in_32bit_lane [--exec] COMMAND...: runs COMMAND where Wine's 32-bit
+# loader runs: directly where the kernel runs it, else inside the lane's
+# namespace. With --exec, COMMAND replaces the calling shell, so that signals
+# sent to it reach COMMAND. Fails with one line that says why when neither is
+# possible.
 korvane_in_32bit_lane() {
+  local run=
+  if [ "$1" = --exec ]; then
+    run=exec
+    shift
+  fi
   [ -x /usr/lib/wine/wine ] || { korvane_lane_fail "Wine's 32-bit loader is missing (package wine32:i386)"; return 1; }
   if korvane_runs_32bit; then
-    "$@"
+    $run "$@"
     return
   fi
   korvane_foreign_i386_handler &&
@@ -118,7 +125,7 @@ korvane_in_32bit_lane() {
   unshare --user --map-root-user --mount true 2>/dev/null ||
     { korvane_lane_fail "this machine allows no user namespaces (unshare --user --map-root-user failed)"; return 1; }
   korvane_fetch_qemu || return 1
-  unshare --user --map-root-user --mount -- bash "$KORVANE_ROOT/scripts/lane32.sh" "$KORVANE_QEMU" "$@"
+  $run unshare --user --map-root-user --mount -- bash "$KORVANE_ROOT/scripts/lane32.sh" "$KORVANE_QEMU" "$@"
 }
 
 # korvane_build_arch ARCH FOLDER [CMAKE ARGUMENTS...]: configures and builds.

@@ -15,26 +15,29 @@ if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
   for arch in $lanes; do
     korvane_build_arch "$arch" "$(korvane_test_build "$arch")"
   done
+  # The tests replace this shell, so that a stop sent to it reaches them.
+  export KORVANE_INSIDE_LANE=1
   if [[ " $lanes " == *" i686 "* ]]; then
     bash "$KORVANE_ROOT/scripts/package.sh"
-    KORVANE_INSIDE_LANE=1 korvane_in_32bit_lane bash "$0" "$@"
-  else
-    KORVANE_INSIDE_LANE=1 bash "$0" "$@"
+    korvane_in_32bit_lane --exec bash "$0" "$@"
+    exit 1
   fi
-  exit
+  exec bash "$0" "$@"
 fi
 
 run=$(mktemp -d /tmp/korvane-tests.XXXXXX)
 ctest_pid=
 cleanup() {
-  [ -z "$ctest_pid" ] || kill "$ctest_pid" 2>/dev/null || true
+  # CTest runs in a process group of its own: its tests go with it.
+  [ -z "$ctest_pid" ] || kill -TERM -- "-$ctest_pid" 2>/dev/null || true
   korvane_wine_stop
   korvane_xvfb_stop
   rm -rf "$run"
 }
 trap cleanup EXIT
 # Ctrl-C or a stop ends the run at once: CTest would go on to the next test.
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Wine takes its ANSI code page from the locale: 1252 for this one, whatever
 # the machine's, since the tests check what the best fit of 1252 does.
@@ -62,8 +65,10 @@ for arch in $lanes; do
   echo "== $arch lane: launcher under test $launcher"
   echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
   # No test may hang the run: each ends within five minutes.
+  set -m
   (cd "$build" && exec ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@") &
   ctest_pid=$!
+  set +m
   wait "$ctest_pid" || status=1
   ctest_pid=
 done

@@ -328,13 +328,24 @@ TEST_F(GuiTest, CloseMessageBeforeThePanelShowsClosesItAtOnce)
 
 TEST_F(GuiTest, CloseMessageWhileThePanelIsOpenLaunchesNothing)
 {
+    writeHistory(L"0=xone\r\n");
     open();
-    typeInto(control(IDC_HOST_EDIT), L"myhost");
-    ASSERT_TRUE(postCloseMessage(loaderClass));
-    // A click queued behind the close message is handled first, but launches nothing.
+    clickListLine(list(), 0);
+    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
+    // Clicks queued behind the close message are handled before its quit
+    // request, but delete and launch nothing. The launcher's thread is held
+    // while they are posted, so that all of them wait in its queue.
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, launcher.thread);
+    ASSERT_NE(thread, nullptr);
+    SuspendThread(thread);
+    postCloseMessage(loaderClass);
+    clickButton(control(IDC_DELETE_RECORD));
     clickButton(control(IDC_CONNECT));
+    ResumeThread(thread);
+    CloseHandle(thread);
     EXPECT_EQ(end(), 0u);
     EXPECT_TRUE(launched().empty());
+    EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xone");
 }
 
 TEST_F(GuiTest, PlainCloseRequestDestroysOnlyTheLoaderWindow)

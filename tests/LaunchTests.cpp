@@ -127,13 +127,16 @@ TEST_F(LaunchTest, UnstartableProgramsReturnFalseAtOnce)
 {
     std::wstring folder = L"E:\\launch\\Bare";
     layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe", false);
-    // Code page 1252 turns U+FF02 into a quote: an ANSI viewer would read
-    // "-listen" as a switch and E:\launch\q as its settings file.
+    // Code page 1252's best fit turns U+FF02 into a quote (an ANSI viewer would
+    // read "-listen" as a switch and E:\launch\q as its settings file), and
+    // U+FF0E into a dot (E:\launch\w\..\Data is another folder).
     std::wstring ansiQuoted = L"E:\\launch\\q\xff02 -listen \xff02x";
-    layOutDriveFolder(ansiQuoted, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
+    std::wstring ansiDots = L"E:\\launch\\w\\\xff0e\xff0e";
+    for (const std::wstring& misread : {ansiQuoted, ansiDots})
+        layOutDriveFolder(misread, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
     ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"myhost");
     DWORD started = GetTickCount();
-    for (const std::wstring& from : {folder, ansiQuoted}) {
+    for (const std::wstring& from : {folder, ansiQuoted, ansiDots}) {
         EXPECT_EQ(runAction(from, L"viewer"), 10u);
         EXPECT_EQ(runAction(from, L"listen"), 10u);
         EXPECT_EQ(runAction(from, L"server"), 10u);

@@ -71,8 +71,9 @@ protected:
     {
         // Under scripts/run-tests.sh the launcher under test is always named,
         // so a lost name cannot quietly test the test build's launcher.
-        if (testDrivesMapped())
+        if (testDrivesMapped()) {
             ASSERT_NE(GetEnvironmentVariableW(L"KORVANE_LAUNCHER", nullptr, 0), 0u);
+        }
         module = LoadLibraryExW(launcherUnderTest().c_str(), nullptr,
                                 LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module, nullptr);

@@ -211,7 +211,10 @@ void deleteRecord(FrontPanelState& state)
 
 void clearList(FrontPanelState& state)
 {
-    if (MessageBoxW(state.panelWindow, CLEAR_QUESTION, CLEAR_CAPTION, MB_YESNO) != IDYES || isQuitRequested())
+    // The box's own loop may have ended the panel, or handled the close
+    // message, before the answer came: then the answer changes nothing.
+    if (MessageBoxW(state.panelWindow, CLEAR_QUESTION, CLEAR_CAPTION, MB_YESNO) != IDYES || !state.panelOpen ||
+        isQuitRequested())
         return;
     clearHistory();
     refillList(state);
