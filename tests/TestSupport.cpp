@@ -16,6 +16,10 @@ std::wstring launcherUnderTest()
     DWORD length = GetEnvironmentVariableW(L"KORVANE_LAUNCHER", path, MAX_PATH * 4);
     if (length > 0 && length < MAX_PATH * 4)
         return std::wstring(path, length);
+    // The harness (which maps the drives) always names it: a lost name must
+    // not quietly test the test build's launcher instead.
+    if (testDrivesMapped())
+        ADD_FAILURE() << "scripts/run-tests.sh names no launcher under test (KORVANE_LAUNCHER)";
     return ownFolder() + L"\\KorvanePortable.exe";
 }
 

@@ -95,7 +95,7 @@ void refillList(FrontPanelState& state)
     HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
     state.selectedLine = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    if (count != LB_ERR && count > 0)
+    if (count > 0)
         markHostAsSetByPanel(state);
     else if (!isHostEditedByUser(state))
         SetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), L"");

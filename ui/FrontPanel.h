@@ -20,6 +20,6 @@ void refreshControls(const FrontPanelState& state);
 // Removes in place every character that a command-line parser takes as a
 // separator or a quote: spaces, tabs, line breaks, every other white space and
 // the double quote, and every character whose image in this computer's ANSI
-// code page holds a blank, a control character or a double quote. So the host
+// code page holds one of those. So the host
 // always reaches the viewer as one argument, in UTF-16 and in ANSI.
 void removeSpaces(wchar_t* text);
