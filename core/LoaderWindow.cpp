@@ -2,6 +2,36 @@
 
 const wchar_t CLOSE_MESSAGE_NAME[] = L"korvane.closemsg";
 
+namespace {
+
+// Set once by the loader window's procedure; the process has one loader window.
+bool closeRequested = false;
+const UINT_PTR CLOSE_RETRY_TIMER = 1;
+const UINT CLOSE_RETRY_MS = 50;
+
+bool isQuitPending()
+{
+    MSG quit;
+    return PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+}
+
+// Ends whichever modal loop runs, and then the front panel's own: the quit
+// request ends the dialog and message-box loops. A menu loop would take the
+// request and stay open, so the menu is ended too, and so is a tracking loop
+// that holds the mouse (a scroll bar's arrow held down, a window moved). A
+// loop that took the request anyway has it posted again by the timer once
+// control is back in a dialog's loop.
+void endModalLoops()
+{
+    if (!isQuitPending())
+        PostQuitMessage(0);
+    EndMenu();
+    if (GetCapture() != nullptr)
+        ReleaseCapture();
+}
+
+} // namespace
+
 LoaderWindow* createLoaderWindow(LoaderWindow* record, HINSTANCE instance, const wchar_t* className)
 {
     record->closeMessage = RegisterWindowMessageW(CLOSE_MESSAGE_NAME);
@@ -29,9 +59,19 @@ LRESULT CALLBACK loaderWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     // messages that come before the user data is set get the default handling.
     auto* record = reinterpret_cast<LoaderWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (record != nullptr && message == record->closeMessage) {
-        // Ends whichever modal loop runs, and then the front panel's own.
-        PostQuitMessage(0);
+        closeRequested = true;
+        endModalLoops();
+        SetTimer(window, CLOSE_RETRY_TIMER, CLOSE_RETRY_MS, nullptr);
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == CLOSE_RETRY_TIMER && closeRequested) {
+        endModalLoops();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool isCloseRequested()
+{
+    return closeRequested;
 }

@@ -65,9 +65,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     FrontPanelState state;
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FRONT_PANEL), nullptr, frontPanelProc,
                                      reinterpret_cast<LPARAM>(&state));
-    // Still open means the close message ended the panel's loop. A close
-    // message handled before the panel ended itself wins over its command too.
-    if (!state.panelOpen && !isQuitRequested())
+    // Still open means the close message ended the panel's loop; once it was
+    // handled the panel took no command. A command taken before it launches.
+    if (!state.panelOpen)
         runChosenProgram(result, state);
     return 0;
 }

@@ -31,6 +31,7 @@ namespace {
 struct WindowSearch {
     DWORD pid;
     const wchar_t* title;
+    const wchar_t* className;
     HWND found;
 };
 
@@ -41,7 +42,8 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
     GetWindowThreadProcessId(window, &pid);
     if (pid != search->pid || !IsWindowVisible(window))
         return TRUE;
-    if (windowText(window) != search->title)
+    if ((search->title != nullptr && windowText(window) != search->title) ||
+        (search->className != nullptr && windowClass(window) != search->className))
         return TRUE;
     search->found = window;
     return FALSE;
@@ -49,9 +51,9 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
 
 } // namespace
 
-HWND findProcessWindow(DWORD pid, const wchar_t* title)
+HWND findProcessWindow(DWORD pid, const wchar_t* title, const wchar_t* className)
 {
-    WindowSearch search = {pid, title, nullptr};
+    WindowSearch search = {pid, title, className, nullptr};
     EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }

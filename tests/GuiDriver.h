@@ -14,8 +14,9 @@ bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 // waits until it shows. False when the edit is gone or the time is up.
 bool postedMessagesHandled(HWND edit, DWORD timeoutMs = 10000);
 
-// A visible top-level window of process pid with the given title, or null.
-HWND findProcessWindow(DWORD pid, const wchar_t* title);
+// A visible top-level window of process pid with the given title and class
+// (null: any), or null.
+HWND findProcessWindow(DWORD pid, const wchar_t* title, const wchar_t* className = nullptr);
 
 std::wstring windowText(HWND window);
 std::wstring windowClass(HWND window);

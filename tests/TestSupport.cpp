@@ -75,19 +75,25 @@ bool fileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring readUtf16File(const std::wstring& path)
+std::string readBytes(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return std::wstring();
-    std::wstring text;
-    wchar_t chunk[4096];
+        return std::string();
+    std::string bytes;
+    char chunk[8192];
     DWORD read = 0;
     while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        text.append(chunk, read / sizeof(wchar_t));
+        bytes.append(chunk, read);
     CloseHandle(file);
-    return text;
+    return bytes;
+}
+
+std::wstring readUtf16File(const std::wstring& path)
+{
+    std::string bytes = readBytes(path);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
 void writeBytes(const std::wstring& path, const std::string& bytes)

@@ -30,6 +30,7 @@ void removeTree(const std::wstring& path);
 bool copyFileTo(const std::wstring& from, const std::wstring& to);
 bool fileExists(const std::wstring& path);
 
+std::string readBytes(const std::wstring& path);
 std::wstring readUtf16File(const std::wstring& path);
 void writeBytes(const std::wstring& path, const std::string& bytes);
 // Writes text as UTF-16LE with a byte order mark.

@@ -1,10 +1,13 @@
 #include "ConnectionHistory.h"
 
+#include "SettingsFile.h"
+
 #include "../drive/DrivePaths.h"
 #include "../res/resource.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
@@ -87,48 +90,155 @@ bool getHistoryFile(StringStorage& settingsPath)
     return true;
 }
 
-// Deletes one History key and the entry section named after its text; false
-// when the key could not be deleted.
-bool deleteHistoryEntry(const KeyName& key, const wchar_t* entryText, const StringStorage& settingsPath)
-{
-    if (!WritePrivateProfileStringW(HISTORY_SECTION, key.text, nullptr, settingsPath.getString()))
-        return false;
+// A History key below the limit, with the value of its first line: the one
+// that the platform reads.
+struct ListedKey {
+    int number;
+    std::wstring value;
+};
 
-    StringStorage entrySection;
-    entrySection.setString(HISTORY_SECTION);
-    entrySection.appendString(L"\\");
-    entrySection.appendString(entryText);
-    WritePrivateProfileStringW(entrySection.getString(), nullptr, nullptr, settingsPath.getString());
-    return true;
+// The History keys that are numerals as %d writes them and below limit, in
+// ascending order, each once, with their values: all from the section's
+// lines, read in one call. The cost follows the file, not the limit, which a
+// damaged file may set to two thousand million; and a file just written is
+// parsed once, where the platform reads a young file afresh for every key.
+std::vector<ListedKey> listHistoryKeys(const StringStorage& settingsPath, int limit)
+{
+    std::vector<ListedKey> keys;
+    if (limit <= 0)
+        return keys;
+    // The section's lines, name=value each; a cut section comes back with
+    // size - 2: grow until it fits. The lines are read rather than the key
+    // names, whose list the platform ends at the first empty name.
+    std::unique_ptr<wchar_t[]> lines;
+    DWORD read = 0;
+    for (DWORD capacity = FIRST_SECTION_BUFFER;; capacity *= 2) {
+        lines.reset(allocateWideArray(capacity));
+        read = GetPrivateProfileSectionW(HISTORY_SECTION, lines.get(), capacity, settingsPath.getString());
+        if (read + 2 < capacity || capacity > 0x7FFFFFFF / 2)
+            break;
+    }
+    lines[read] = L'\0';
+    for (DWORD at = 0; at < read; at += static_cast<DWORD>(wcslen(lines.get() + at)) + 1) {
+        const wchar_t* line = lines.get() + at;
+        const wchar_t* equals = wcschr(line, L'=');
+        int number;
+        if (parseKeyNumber(line, equals != nullptr ? equals - line : wcslen(line), limit, number))
+            keys.push_back(ListedKey{number, equals != nullptr ? equals + 1 : L""});
+    }
+    // In key order, as a scan from 0 to the limit would visit them; of the
+    // lines that share a name, the first.
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const ListedKey& a, const ListedKey& b) { return a.number < b.number; });
+    keys.erase(std::unique(keys.begin(), keys.end(),
+                           [](const ListedKey& a, const ListedKey& b) { return a.number == b.number; }),
+               keys.end());
+    return keys;
 }
 
-int compareKeys(const void* left, const void* right)
+// A History key's line in the settings file.
+struct HistoryLine {
+    int number;
+    size_t line;
+};
+
+// The section headers of a settings file by folded name, each name's headers
+// in file order: the platform deletes the first section of a name.
+struct SectionIndex {
+    explicit SectionIndex(const SettingsFile& file)
+    {
+        for (size_t i = 0; i < file.lines.size(); i++) {
+            if (file.lines[i].kind == SettingsLineKind::Section && !file.lines[i].name.empty())
+                headers.push_back(Header{foldName(file.lines[i].name), i});
+        }
+        std::sort(headers.begin(), headers.end(), [](const Header& a, const Header& b) {
+            return a.name != b.name ? a.name < b.name : a.line < b.line;
+        });
+    }
+
+    // The first header named name (folded) that is not removed; npos if none.
+    size_t first(const std::wstring& name, const std::vector<bool>& removed) const
+    {
+        auto at = std::lower_bound(headers.begin(), headers.end(), name,
+                                   [](const Header& header, const std::wstring& n) { return header.name < n; });
+        for (; at != headers.end() && at->name == name; ++at) {
+            if (!removed[at->line])
+                return at->line;
+        }
+        return std::wstring::npos;
+    }
+
+    struct Header {
+        std::wstring name;
+        size_t line;
+    };
+    std::vector<Header> headers;
+};
+
+// Marks a section's header and every line up to the next header.
+void removeSection(const SettingsFile& file, size_t header, std::vector<bool>& removed)
 {
-    int a = static_cast<const HistoryKey*>(left)->number;
-    int b = static_cast<const HistoryKey*>(right)->number;
-    return (a > b) - (a < b);
+    removed[header] = true;
+    for (size_t i = header + 1; i < file.lines.size() && file.lines[i].kind != SettingsLineKind::Section; i++)
+        removed[i] = true;
 }
 
 // Deletes every entry below the limit whose text equals onlyText (every entry
-// when it is null), each with its entry section. The platform reads and
-// deletes the first of the lines that share a name, so a key is read again
-// after each deletion, at most once per line that carries its name.
+// when it is null), each with its entry section: the same keys and sections
+// as deleting them one by one through the platform, which deletes the first
+// line of a key in the first History section and the first section of a
+// name. The file is read once and replaced once, all other bytes kept; when
+// it cannot be read or replaced, nothing changes.
 void deleteEntries(const StringStorage& settingsPath, const StringStorage* onlyText)
 {
     int limit = readHistoryLimit(settingsPath);
-    std::unique_ptr<wchar_t[]> value(allocateWideArray(DELETE_BUFFER));
-    HistoryKeys keys = listHistoryKeys(settingsPath, limit);
-    for (size_t k = 0; k < keys.count; k++) {
-        KeyName key(keys.keys[k].number);
-        for (int line = 0; line < keys.keys[k].lines; line++) {
-            if (readHistoryValue(key, value.get(), DELETE_BUFFER, settingsPath) == 0)
+    SettingsFile file;
+    if (limit <= 0 || !readSettingsFile(settingsPath.getString(), file))
+        return;
+    SectionIndex sections(file);
+    std::vector<bool> removed(file.lines.size());
+    size_t history = sections.first(foldName(HISTORY_SECTION), removed);
+    if (history == std::wstring::npos)
+        return;
+
+    // The History keys below the limit, by number and then in file order.
+    std::vector<HistoryLine> keys;
+    for (size_t i = history + 1; i < file.lines.size() && file.lines[i].kind != SettingsLineKind::Section; i++) {
+        int number;
+        const std::wstring& name = file.lines[i].name;
+        if (file.lines[i].kind == SettingsLineKind::Key && parseKeyNumber(name.data(), name.size(), limit, number))
+            keys.push_back(HistoryLine{number, i});
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const HistoryLine& a, const HistoryLine& b) { return a.number < b.number; });
+
+    const std::wstring entryPrefix = std::wstring(HISTORY_SECTION) + L"\\";
+    bool changed = false;
+    for (size_t k = 0; k < keys.size();) {
+        // Each line of one number in turn, as the platform would read it next,
+        // until one is empty or holds another text.
+        size_t next = k;
+        while (next < keys.size() && keys[next].number == keys[k].number)
+            next++;
+        for (; k < next; k++) {
+            const SettingsLine& line = file.lines[keys[k].line];
+            std::wstring value = readValueAsPlatform(line.value, DELETE_BUFFER);
+            if (!line.hasValue || value.empty())
                 break;
-            const wchar_t* entryText = value.get() + 1;
+            const wchar_t* entryText = value.c_str() + 1;
             if (onlyText != nullptr && !onlyText->isEqualTo(entryText))
                 break;
-            if (!deleteHistoryEntry(key, entryText, settingsPath))
-                break;
+            removed[keys[k].line] = true;
+            size_t entrySection = sections.first(foldName(entryPrefix + entryText), removed);
+            if (entrySection != std::wstring::npos)
+                removeSection(file, entrySection, removed);
+            changed = true;
         }
+        k = next;
+    }
+    if (changed && replaceWithoutLines(settingsPath.getString(), file, removed)) {
+        // Tells the platform to read the file afresh rather than from its cache.
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, settingsPath.getString());
     }
 }
 
@@ -176,45 +286,6 @@ int readHistoryLimit(const StringStorage& settingsPath)
     return parseSignedDecimal(value + 1);
 }
 
-HistoryKeys listHistoryKeys(const StringStorage& settingsPath, int limit)
-{
-    HistoryKeys keys;
-    if (limit <= 0)
-        return keys;
-    // The section's lines, name=value each; a cut section comes back with
-    // size - 2: grow until it fits. The lines are read rather than the key
-    // names, whose list the platform ends at the first empty name.
-    std::unique_ptr<wchar_t[]> lines;
-    DWORD read = 0;
-    for (DWORD capacity = FIRST_SECTION_BUFFER;; capacity *= 2) {
-        lines.reset(allocateWideArray(capacity));
-        read = GetPrivateProfileSectionW(HISTORY_SECTION, lines.get(), capacity, settingsPath.getString());
-        if (read + 2 < capacity || capacity > 0x7FFFFFFF / 2)
-            break;
-    }
-    lines[read] = L'\0';
-    // Each line takes at least two characters with its zero.
-    keys.keys.reset(new HistoryKey[read / 2 + 1]);
-    for (DWORD at = 0; at < read; at += static_cast<DWORD>(wcslen(lines.get() + at)) + 1) {
-        const wchar_t* line = lines.get() + at;
-        const wchar_t* equals = wcschr(line, L'=');
-        int number;
-        if (parseKeyNumber(line, equals != nullptr ? equals - line : wcslen(line), limit, number))
-            keys.keys[keys.count++] = HistoryKey{number, 1};
-    }
-    // Visited in key order, each once, as a scan from 0 to the limit would.
-    qsort(keys.keys.get(), keys.count, sizeof(HistoryKey), compareKeys);
-    size_t kept = 0;
-    for (size_t i = 0; i < keys.count; i++) {
-        if (kept > 0 && keys.keys[kept - 1].number == keys.keys[i].number)
-            keys.keys[kept - 1].lines++;
-        else
-            keys.keys[kept++] = keys.keys[i];
-    }
-    keys.count = kept;
-    return keys;
-}
-
 void fillHistoryList(FrontPanelState& state)
 {
     HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
@@ -227,20 +298,18 @@ void fillHistoryList(FrontPanelState& state)
         return;
     int limit = readHistoryLimit(settingsPath);
 
-    wchar_t value[LIST_BUFFER];
     WPARAM line = 0;
-    HistoryKeys keys = listHistoryKeys(settingsPath, limit);
-    for (size_t k = 0; k < keys.count; k++) {
-        int number = keys.keys[k].number;
-        if (readHistoryValue(KeyName(number), value, LIST_BUFFER, settingsPath) == 0)
+    for (const ListedKey& key : listHistoryKeys(settingsPath, limit)) {
+        std::wstring value = readValueAsPlatform(key.value, LIST_BUFFER);
+        if (value.empty())
             continue;
         // Inserted at an explicit index, which the sorted list box never re-sorts.
         // The key stays with the line: a cut line still finds its entry.
-        LRESULT at = SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value + 1));
+        LRESULT at = SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value.c_str() + 1));
         if (at >= 0)
-            SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(at), number);
+            SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(at), key.number);
         if (line == 0)
-            SetWindowTextW(edit, value + 1);
+            SetWindowTextW(edit, value.c_str() + 1);
         line++;
     }
 

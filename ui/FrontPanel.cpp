@@ -3,6 +3,7 @@
 #include "AboutBox.h"
 #include "ConnectionHistory.h"
 
+#include "../core/LoaderWindow.h"
 #include "../res/resource.h"
 
 #include <cwchar>
@@ -43,6 +44,9 @@ int ansiImage(const wchar_t* character, size_t length, char (&image)[8])
 // quotes, as the characters above do in UTF-16.
 bool splitsAnsiArguments(const wchar_t* character, size_t length)
 {
+    // Every ANSI code page keeps ASCII as it is.
+    if (length == 1 && *character < 0x80)
+        return false;
     char image[8];
     int bytes = ansiImage(character, length, image);
     for (int i = 0; i < bytes; i++) {
@@ -84,12 +88,36 @@ void markHostAsSetByPanel(const FrontPanelState& state)
     SendMessageW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), EM_SETMODIFY, FALSE, 0);
 }
 
+// Whether one of the list's lines from first to last, read back as the host
+// edit would give it and cleaned, is the host. Asked before a deletion: the
+// host is then one of the entries that the deletion removes.
+bool isHostAmongLines(FrontPanelState& state, LRESULT first, LRESULT last)
+{
+    if (state.hostText[0] == L'\0')
+        return false;
+    HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
+    for (LRESULT i = first; i <= last; i++) {
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        if (length == LB_ERR)
+            continue;
+        std::unique_ptr<wchar_t[]> line(new wchar_t[length + 1]);
+        line[0] = L'\0';
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.get()));
+        line[length < HOST_TEXT_CAPACITY ? length : HOST_TEXT_CAPACITY - 1] = L'\0';
+        removeSpaces(line.get());
+        if (wcscmp(line.get(), state.hostText) == 0)
+            return true;
+    }
+    return false;
+}
+
 // Rebuilds the list from the file. A fill that lists a line has put the first
 // one into the host edit, which counts as the panel's own writing. A fill that
-// lists nothing also takes away a host that the panel wrote from the list and
-// the user has not changed since: what was deleted must not stay on screen,
-// ready to be sent to the viewer and recorded again. A typed host stays.
-void refillList(FrontPanelState& state)
+// lists nothing also takes away a host that the deletion just removed from
+// the list, however it came into the edit (picked, typed back, undone): what
+// was deleted must not stay on screen, ready to be sent to the viewer and
+// recorded again. Any other host stays.
+void refillList(FrontPanelState& state, bool hostRemoved)
 {
     fillHistoryList(state);
     HWND list = GetDlgItem(state.panelWindow, IDC_HISTORY_LIST);
@@ -97,7 +125,7 @@ void refillList(FrontPanelState& state)
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     if (count > 0)
         markHostAsSetByPanel(state);
-    else if (!isHostEditedByUser(state))
+    else if (hostRemoved)
         SetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), L"");
     refreshControls(state);
 }
@@ -128,7 +156,7 @@ void initPanel(HWND dialog, FrontPanelState& state)
     setProgramIcon(dialog);
     SetForegroundWindow(dialog);
     state.panelOpen = true;
-    refillList(state);
+    refillList(state, false);
 }
 
 void takeHostText(FrontPanelState& state)
@@ -203,10 +231,10 @@ void onDoubleClick(FrontPanelState& state)
 
 void deleteRecord(FrontPanelState& state)
 {
-    if (isQuitRequested())
-        return;
+    LRESULT selected = SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCURSEL, 0, 0);
+    bool hostRemoved = selected != LB_ERR && isHostAmongLines(state, selected, selected);
     deleteSelectedEntry(state);
-    refillList(state);
+    refillList(state, hostRemoved);
 }
 
 void clearList(FrontPanelState& state)
@@ -214,14 +242,21 @@ void clearList(FrontPanelState& state)
     // The box's own loop may have ended the panel, or handled the close
     // message, before the answer came: then the answer changes nothing.
     if (MessageBoxW(state.panelWindow, CLEAR_QUESTION, CLEAR_CAPTION, MB_YESNO) != IDYES || !state.panelOpen ||
-        isQuitRequested())
+        isCloseRequested())
         return;
+    LRESULT count = SendMessageW(GetDlgItem(state.panelWindow, IDC_HISTORY_LIST), LB_GETCOUNT, 0, 0);
+    bool hostRemoved = isHostAmongLines(state, 0, count - 1);
     clearHistory();
-    refillList(state);
+    refillList(state, hostRemoved);
 }
 
 INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
 {
+    // Once the close message has been handled the run is ending: a click
+    // queued behind it, or made while a menu loop held the quit request,
+    // launches and deletes nothing.
+    if (isCloseRequested())
+        return FALSE;
     switch (id) {
     case IDOK:
     case IDCANCEL:
@@ -258,12 +293,6 @@ INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
 }
 
 } // namespace
-
-bool isQuitRequested()
-{
-    MSG quit;
-    return PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
-}
 
 void removeSpaces(wchar_t* text)
 {

@@ -8,12 +8,6 @@
 // the initialisation parameter and is kept in the window's user data.
 INT_PTR CALLBACK frontPanelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// True once the close message has been handled: the loader window has asked
-// this thread to quit. The quit request is seen only when no other message
-// waits, so a click queued behind the close message is still handled; what
-// that click asks for (a launch, a deletion) must not be done.
-bool isQuitRequested();
-
 // Enables Connect, Delete record and Clear the list from the state and the list.
 void refreshControls(const FrontPanelState& state);
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The viewer's settings file as its own bytes, split into the lines that the
+// platform's profile reader sees. Lines are taken out by rewriting the file
+// once, beside the old one, and putting it in the old one's place: every byte
+// of the lines that stay is kept as it was (encoding, another code page's
+// bytes, comments, spacing, line ends), and an interruption leaves either
+// the old file or the new one.
+
+enum class SettingsLineKind { Other, Section, Key };
+
+struct SettingsLine {
+    // Where the line lies in the file, in bytes: from its first byte up to
+    // and with its line feed.
+    size_t start;
+    size_t end;
+    SettingsLineKind kind;
+    // A section's name, between "[" and the last "]"; a key's name, blanks
+    // trimmed. Both end at a zero character, as the platform reads them.
+    std::wstring name;
+    bool hasValue;
+    // The text after the key's "=", blanks trimmed.
+    std::wstring value;
+};
+
+struct SettingsFile {
+    std::vector<char> bytes;
+    // Bytes of the byte order mark, which no line includes.
+    size_t textStart = 0;
+    std::vector<SettingsLine> lines;
+};
+
+// Reads the whole file and splits it into lines. False, with nothing read,
+// when the file is missing, cannot be read whole, or could not be replaced
+// afterwards: it is read-only, or another program holds it against writing.
+bool readSettingsFile(const wchar_t* path, SettingsFile& file);
+
+// Writes the file without the lines marked in removed (one flag per line)
+// beside the old file, then puts it in the old file's place. False, with the
+// old file as it was, when anything fails.
+bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const std::vector<bool>& removed);
+
+// A key's value as the platform's reading call returns it into a buffer of
+// capacity characters: without surrounding quotes, cut to capacity - 1.
+std::wstring readValueAsPlatform(const std::wstring& value, size_t capacity);
+
+// The platform matches section and key names regardless of letter case: two
+// names match when their folded forms are equal.
+std::wstring foldName(const std::wstring& name);
