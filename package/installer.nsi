@@ -192,7 +192,7 @@ Function CheckReplaceable
   ClearErrors
   FileOpen $0 $R9 a
   ${If} ${Errors}
-    StrCpy $Refusal "$R9 is in use or read-only, so $INSTDIR cannot be upgraded. Close the program that uses it, or clear its read-only attribute, and try again."
+    StrCpy $Refusal "$R9 is in use or read-only, so $INSTDIR cannot be upgraded. Close the program that uses it, or clear its read-only attribute, and try again. Nothing was changed."
     Push StopLocate
   ${Else}
     FileClose $0
@@ -225,21 +225,13 @@ Function CheckTarget
     ${EndIf}
     StrCpy $Created 1
   ${EndIf}
-  ClearErrors
-  FileOpen $0 "$INSTDIR\KorvanePortable-setup.tmp" w
-  ${If} ${Errors}
-    StrCpy $Refusal "Cannot write into $INSTDIR. Is the drive write-protected? Nothing was changed."
-    ${IfThen} $Created == 1 ${|} RMDir "$INSTDIR" ${|}
-    Return
-  ${EndIf}
-  FileClose $0
-  Delete "$INSTDIR\KorvanePortable-setup.tmp"
-  ; A running launcher cannot be opened for writing.
+  ; A running launcher, or one on a write-protected drive, cannot be opened
+  ; for writing; nor can any other file of an upgrade then.
   ${If} ${FileExists} "$INSTDIR\KorvanePortable.exe"
     ClearErrors
     FileOpen $0 "$INSTDIR\KorvanePortable.exe" a
     ${If} ${Errors}
-      StrCpy $Refusal "Korvane Portable Edition is running from $INSTDIR (or its launcher is read-only). Close it and try again. Nothing was changed."
+      StrCpy $Refusal "Korvane Portable Edition is running from $INSTDIR, or the drive is write-protected. Close it and try again. Nothing was changed."
       Return
     ${EndIf}
     FileClose $0
@@ -249,6 +241,17 @@ Function CheckTarget
   ${Locate} "$INSTDIR\App" "/L=F" CheckReplaceable
   ${IfThen} $Refusal != "" ${|} Return ${|}
   ${Locate} "$INSTDIR\Other" "/L=F" CheckReplaceable
+  ${IfThen} $Refusal != "" ${|} Return ${|}
+  ; Last, as it writes: a folder with none of these files may still be read-only.
+  ClearErrors
+  FileOpen $0 "$INSTDIR\KorvanePortable-setup.tmp" w
+  ${If} ${Errors}
+    StrCpy $Refusal "Cannot write into $INSTDIR. Is the drive write-protected? Nothing was changed."
+    ${IfThen} $Created == 1 ${|} RMDir "$INSTDIR" ${|}
+    Return
+  ${EndIf}
+  FileClose $0
+  Delete "$INSTDIR\KorvanePortable-setup.tmp"
 FunctionEnd
 
 Function DirectoryLeave

@@ -53,15 +53,17 @@ for size in 16 32 75 128 256; do
   cp "$release/generated/icon/icon_$size.png" "$app/App/AppInfo/appicon_$size.png"
 done
 
-# The user guide, with the front panel's picture inline.
-shot=$KORVANE_ROOT/docs/front-panel.png
-read -r width height < <(/usr/bin/identify -format '%w %h\n' "$shot")
-picture=$(base64 -w0 "$shot")
+# The user guide, with the pictures of the front panel and of the installer's
+# folder page inline.
 guide=$(<"$KORVANE_ROOT/package/help.html.in")
 guide=${guide//@VERSION@/$version}
-guide=${guide//@FRONT_PANEL_WIDTH@/$width}
-guide=${guide//@FRONT_PANEL_HEIGHT@/$height}
-guide=${guide//@FRONT_PANEL_PNG@/$picture}
+for shot in FRONT_PANEL:front-panel INSTALLER:installer-folder-page; do
+  name=${shot%%:*} shot=$KORVANE_ROOT/docs/${shot#*:}.png
+  read -r width height < <(/usr/bin/identify -format '%w %h\n' "$shot")
+  guide=${guide//@${name}_WIDTH@/$width}
+  guide=${guide//@${name}_HEIGHT@/$height}
+  guide=${guide//@${name}_PNG@/$(base64 -w0 "$shot")}
+done
 printf '%s\n' "$guide" >"$app/help.html"
 
 # Fixed order, times and permissions: the zip depends on the sources alone.
