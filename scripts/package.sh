@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the 32-bit release launcher and writes build/KorvanePortable_<version>.zip:
-# one folder, KorvanePortable, ready to be unzipped onto a drive. Two runs with
-# the same SOURCE_DATE_EPOCH give byte-identical packages.
+# Builds the 32-bit release launcher and writes build/KorvanePortable_<version>.zip
+# (one folder, KorvanePortable, ready to be unzipped onto a drive), the installer
+# build/KorvanePortable_<version>_English.paf.exe made from it with NSIS, and
+# build/SHA256SUMS. Two runs with the same SOURCE_DATE_EPOCH and NSIS version
+# give byte-identical files.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -32,13 +34,15 @@ korvane_build_release i686 "$release"
 
 stage=$release/stage
 app=$stage/KorvanePortable
-mkdir -p "$app/Data" "$app/App/AppInfo"
+rm -rf "$stage"
+mkdir -p "$app/Data" "$app/App/AppInfo" "$app/Other/Source"
 cp "$release/bin/KorvanePortable.exe" "$app/"
 
 # Text files with Windows line endings, for Notepad.
 crlf() { sed 's/\r*$/\r/'; }
 crlf <"$KORVANE_ROOT/package/Data-README.txt" >"$app/Data/README.txt"
-crlf <"$KORVANE_ROOT/LICENSE" >"$app/LICENSE.txt"
+crlf <"$KORVANE_ROOT/LICENSE" >"$app/Other/Source/LICENSE.txt"
+sed "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/Source-README.txt" | crlf >"$app/Other/Source/README.txt"
 sed -e "s/@VERSION_TEXT@/$version_text/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
   crlf >"$app/App/AppInfo/appinfo.ini"
 
@@ -49,15 +53,17 @@ for size in 16 32 75 128 256; do
   cp "$release/generated/icon/icon_$size.png" "$app/App/AppInfo/appicon_$size.png"
 done
 
-# The user guide, with the front panel's picture inline.
-shot=$KORVANE_ROOT/docs/front-panel.png
-read -r width height < <(/usr/bin/identify -format '%w %h\n' "$shot")
-picture=$(base64 -w0 "$shot")
+# The user guide, with the pictures of the front panel and of the installer's
+# folder page inline.
 guide=$(<"$KORVANE_ROOT/package/help.html.in")
 guide=${guide//@VERSION@/$version}
-guide=${guide//@FRONT_PANEL_WIDTH@/$width}
-guide=${guide//@FRONT_PANEL_HEIGHT@/$height}
-guide=${guide//@FRONT_PANEL_PNG@/$picture}
+for shot in FRONT_PANEL:front-panel INSTALLER:installer-folder-page; do
+  name=${shot%%:*} shot=$KORVANE_ROOT/docs/${shot#*:}.png
+  read -r width height < <(/usr/bin/identify -format '%w %h\n' "$shot")
+  guide=${guide//@${name}_WIDTH@/$width}
+  guide=${guide//@${name}_HEIGHT@/$height}
+  guide=${guide//@${name}_PNG@/$(base64 -w0 "$shot")}
+done
 printf '%s\n' "$guide" >"$app/help.html"
 
 # Fixed order, times and permissions: the zip depends on the sources alone.
@@ -68,3 +74,14 @@ package=$KORVANE_BUILD/KorvanePortable_$version.zip
 rm -f "$package"
 (cd "$stage" && find KorvanePortable -type f | LC_ALL=C sort | TZ=UTC zip -X -D -9 -q "$package" -@)
 echo "Package: $package"
+
+# The installer packs the same staged files; makensis keeps their times, which
+# are SOURCE_DATE_EPOCH, and its stub's own time stamp is fixed.
+installer=$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe
+rm -f "$installer"
+makensis -V2 -INPUTCHARSET UTF8 "-DSTAGE=$app" "-DVERSION=$version" "-DVERSION_TEXT=$version_text" \
+         "-DICON=$release/generated/launcher.ico" "-DOUTFILE=$installer" "$KORVANE_ROOT/package/installer.nsi"
+# The installer's bytes depend on the NSIS version too.
+makensis -VERSION >"$KORVANE_BUILD/makensis-version.txt"
+(cd "$KORVANE_BUILD" && sha256sum "$(basename "$package")" "$(basename "$installer")" >SHA256SUMS)
+echo "Installer: $installer ($(stat -c %s "$installer") bytes, $(( ($(stat -c %s "$installer") + 1023) / 1024 )) KiB; NSIS $(cat "$KORVANE_BUILD/makensis-version.txt"))"

@@ -55,6 +55,7 @@ for arch in $lanes; do
     version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
     export KORVANE_PACKAGE_ZIP=$KORVANE_BUILD/KorvanePortable_$version.zip
     export KORVANE_RELEASE_EXE=$KORVANE_BUILD/release/bin/KorvanePortable.exe
+    rm -f "$KORVANE_BUILD/silent-install-seconds.txt"
     launcher=$KORVANE_RELEASE_EXE
   else
     launcher=$build/bin/KorvanePortable.exe
@@ -71,5 +72,8 @@ for arch in $lanes; do
   set +m
   wait "$ctest_pid" || status=1
   ctest_pid=
+  if [ "$arch" = i686 ] && [ -f "$KORVANE_BUILD/silent-install-seconds.txt" ]; then
+    echo "Installer: $(stat -c %s "${KORVANE_PACKAGE_ZIP%.zip}_English.paf.exe") bytes; a fresh silent install took $(<"$KORVANE_BUILD/silent-install-seconds.txt") s"
+  fi
 done
 exit $status

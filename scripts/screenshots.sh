@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the release launcher under Xvfb, in a
 # prefix with Wine's own fonts: the front panel, the About box, the Clear the
-# list confirmation, the front panel at 144 DPI; then the user guide as a
+# list confirmation, the front panel at 144 DPI, the installer's folder page;
+# then the user guide as a
 # browser shows it, and the icon at every size it is rendered at.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -62,6 +63,22 @@ korvane_wine_start "$run/prefix" "k:$run/drive:6b6f7276"
 shoot panel "$out/front-panel.png"
 shoot about "$out/about-box.png"
 shoot clear "$out/clear-confirmation.png"
+
+# The installer's folder page, started from the drive's root with no switches.
+version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
+cp "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe" "$run/drive/"
+"$KORVANE_WINE" "K:\\KorvanePortable_${version}_English.paf.exe" </dev/null >/dev/null 2>&1 &
+installer=$!
+for _ in $(seq 200); do
+  xwininfo -name "Korvane Portable Edition $version setup" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+sleep 1
+# The page is the only window on the black screen.
+import -window root -trim +repage "$out/installer-folder-page.png"
+kill "$installer"
+wait "$installer" || true
+echo "saved $out/installer-folder-page.png"
 korvane_wine_stop
 
 korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"

@@ -8,7 +8,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 cmake make xvfb xauth x11-utils googletest imagemagick librsvg2-bin \
-         zip unzip tidy fonts-wine "$@"; do
+         zip unzip tidy fonts-wine nsis "$@"; do
   have "$p" || need+=("$p")
 done
 

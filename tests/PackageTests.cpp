@@ -67,6 +67,7 @@ TEST(Package, LauncherAndAppInfoGiveTheProjectVersion)
     EXPECT_EQ(readIni(appInfo, L"Version", L"PackageVersion"), version);
     EXPECT_EQ(readIni(appInfo, L"Version", L"DisplayVersion"), utf8ToWide(KORVANE_DISPLAY_VERSION));
     EXPECT_EQ(readIni(appInfo, L"Format", L"Type"), L"PortableApps.comFormat");
+    EXPECT_EQ(readIni(appInfo, L"Format", L"Version"), L"3.8");
     EXPECT_EQ(readIni(appInfo, L"Details", L"AppID"), L"KorvanePortable");
     EXPECT_EQ(readIni(appInfo, L"Control", L"Icons"), L"1");
     EXPECT_EQ(readIni(appInfo, L"Control", L"Start"), L"KorvanePortable.exe");

@@ -25,7 +25,8 @@ KorvanePortable/App/AppInfo/appicon_75.png
 KorvanePortable/App/AppInfo/appinfo.ini
 KorvanePortable/Data/README.txt
 KorvanePortable/KorvanePortable.exe
-KorvanePortable/LICENSE.txt
+KorvanePortable/Other/Source/LICENSE.txt
+KorvanePortable/Other/Source/README.txt
 KorvanePortable/help.html"
 held=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 [ "$held" = "$expected" ] || fail "the package holds:"$'\n'"$held"

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The installer (KORVANE_PACKAGE_ZIP's .paf.exe) as a Platform or a user runs
+# it, silently, on test drive E:. One table of cases: where the files land for
+# each form of the command line, a fresh install that is the zip's tree, an
+# upgrade that keeps Data to the byte and the second, refusals that change
+# nothing. Arguments: Wine command, run_command_line.exe, screenshot_driver.exe.
+set -u
+wine=$1 run=$2 driver=$3
+zip=${KORVANE_PACKAGE_ZIP:-}
+if [ -z "$zip" ] || [ -z "${WINEPREFIX:-}" ]; then
+  echo "skipped: run through scripts/run-tests.sh, which makes the installer and the test drives"
+  exit 77
+fi
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+installer=${zip%.zip}_English.paf.exe
+grep -aq 'level="asInvoker"' "$installer" || fail "the installer's manifest does not say asInvoker"
+strings -el "$installer" | grep -qx "$(unzip -p "$zip" KorvanePortable/App/AppInfo/appinfo.ini | sed -n 's/^PackageVersion=\([0-9.]*\).*/\1/p')" ||
+  fail "the installer's version resource does not give the package's version"
+
+work=$(readlink -f "$WINEPREFIX/dosdevices/e:")/installer
+rm -rf "$work" && mkdir -p "$work" && cp "$installer" "$work/setup.exe" && unzip -q "$zip" -d "$work/zip"
+# Type, path and content of everything under a folder (Data left out with a
+# second argument); manifest adds sizes and times, the folder's own too.
+content() { (cd "$1" && find . -mindepth 1 \( -path ./zip -o -path "./${2:-zip}" \) -prune -o -printf '%y %P\n' | LC_ALL=C sort &&
+             find . \( -path ./zip -o -path "./${2:-zip}" \) -prune -o -type f -exec sha256sum {} + | LC_ALL=C sort -k2); }
+manifest() { content "$1" && (cd "$1" && find . -path ./zip -prune -o -printf '%P %s %T@\n' | LC_ALL=C sort); }
+old=$work/up/KorvanePortable
+# An earlier version's folder with the user's programs and settings, at odd times.
+prepare_old() {
+  mkdir -p "$work/up" && cp -r "$work/zip/KorvanePortable" "$work/up/" && mkdir -p "$old/Data/sub"
+  head -c 5000 /dev/urandom >"$old/Data/dodivarav.exe"
+  printf '[Server]\r\nPort=5901\r\n' >"$old/Data/sub/server_settings.ini"
+  echo "my own note" >"$old/Data/README.txt"
+  mv "$old/Other/Source/LICENSE.txt" "$old/LICENSE.txt" && echo stale >"$old/App/AppInfo/old.png"
+  find "$old" -exec touch -h -d @1234567890 {} + && touch -d @1111111111 "$old/Data/sub"
+}
+# A private mount namespace with its own Wine server, in a linked copy of the
+# prefix: a server of the shared prefix would write past the read-only mount.
+read_only_run() {
+  local as_root=(unshare --mount) prefix=$work.prefix
+  [ "$(id -u)" -eq 0 ] || as_root=(unshare --user --map-root-user --mount)
+  cp -al "$WINEPREFIX" "$prefix"
+  "${as_root[@]}" bash -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" || exit 99
+                           export WINEPREFIX=$2; "$3" "$4" </dev/null; code=$?; wineserver -k; wineserver -w; exit $code' \
+    _ "$work/up" "$prefix" "$wine" "$run"
+  local code=$?
+  rm -rf "$prefix"
+  return $code
+}
+
+while IFS='|' read -r name prepare want target line; do
+  find "$work" -mindepth 1 -maxdepth 1 ! -name zip ! -name setup.exe -exec rm -rf {} +
+  case $prepare in
+    old|running|readonly) prepare_old ;;
+    foreign) mkdir -p "$old" && echo "someone else's" >"$old/notes.txt" ;;
+  esac
+  if [ "$prepare" = running ]; then
+    "$wine" 'E:\installer\up\KorvanePortable\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
+    launcher=$!
+    "$wine" "$driver" panel </dev/null >/dev/null 2>&1 || fail "$name: the launcher did not start"
+  fi
+  before=$(manifest "$work") data=$(manifest "$old/Data" 2>/dev/null)
+  export KORVANE_COMMAND_LINE=${line//SETUP/\"E:\\installer\\setup.exe\"}
+  start=$(date +%s%N)
+  if [ "$prepare" = readonly ]; then read_only_run; else "$wine" "$run" </dev/null; fi
+  code=$? seconds=$(( ($(date +%s%N) - start) / 1000000 ))e-3
+  if [ "$prepare" = running ]; then "$wine" "$driver" close </dev/null >/dev/null 2>&1; wait "$launcher"; fi
+  echo "$name: exit $code in $(printf '%.2f' "$seconds") s"
+  [ "$code" = "$want" ] || fail "$name: exit code $code, not $want"
+  if [ "$want" != 0 ]; then
+    [ "$(manifest "$work")" = "$before" ] || fail "$name: the refused install changed files"
+    continue
+  fi
+  landed=$(cd "$work" && find . -path ./zip -prune -o -name KorvanePortable.exe -printf '%h\n')
+  [ "$landed" = "./$target" ] || fail "$name: installed into '$landed', not '$target'"
+  if [ "$prepare" = old ]; then
+    [ "$(content "$work/$target" Data)" = "$(content "$work/zip/KorvanePortable" Data)" ] || fail "$name: App, Other, launcher or guide not replaced"
+    [ "$(manifest "$old/Data")" = "$data" ] || fail "$name: Data changed"
+  else
+    [ "$(content "$work/$target")" = "$(content "$work/zip/KorvanePortable")" ] || fail "$name: the installed tree is not the zip's"
+    [ -n "${first:-}" ] || { first=$seconds; echo "$(printf '%.2f' "$seconds")" >"${zip%/*}/silent-install-seconds.txt"; }
+  fi
+done <<'CASES'
+/DESTINATION="a b\ü\"|none|0|a b/ü/KorvanePortable|SETUP /DESTINATION="E:\installer\a b\ü\" /S
+"/DESTINATION=c dé\"|none|0|c dé/KorvanePortable|SETUP "/DESTINATION=E:\installer\c dé\" /SILENT=true /AUTOCLOSE=true
+/DESTINATION=e  f unquoted|none|0|e  f/KorvanePortable|SETUP /SILENT=true /DESTINATION=E:\installer\e  f /AUTOCLOSE=true
+/D=g h\Mine|none|0|g h/Mine|SETUP /S /D=E:\installer\g h\Mine
+no destination: beside the installer|none|0|KorvanePortable|SETUP /S
+upgrade keeps Data|old|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
+refused: someone else's folder|foreign|2||SETUP /DESTINATION=E:\installer\up /S
+refused: launcher running|running|2||SETUP /DESTINATION=E:\installer\up\ /SILENT=true
+refused: read-only drive, upgrade|readonly|2||SETUP /DESTINATION=E:\installer\up\ /S
+refused: read-only drive, new folder|readonly|2||SETUP /DESTINATION=E:\installer\up\new\ /S
+CASES
+
+# No trace on the computer: nothing in TEMP from NSIS, no registry keys.
+ls "$WINEPREFIX"/drive_c/users/*/Temp | grep -qi '^ns' && fail "the installer left files in TEMP"
+"$wine" reg query 'HKCU\Software' /s 2>/dev/null | grep -qi korvane && fail "the installer left registry keys"
+rm -rf "$work"
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "installer checks passed"
