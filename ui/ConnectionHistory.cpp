@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
@@ -90,97 +89,165 @@ bool getHistoryFile(StringStorage& settingsPath)
     return true;
 }
 
-// A History key below the limit, with the value of its first line: the one
-// that the platform reads.
+// A History key below the limit, with the value of its first line, the one
+// that the platform reads; the value lies in the section's lines.
 struct ListedKey {
     int number;
-    std::wstring value;
+    size_t order;
+    wchar_t* value;
 };
+
+struct ListedKeys {
+    std::unique_ptr<wchar_t[]> lines;
+    std::unique_ptr<ListedKey[]> keys;
+    size_t count = 0;
+};
+
+// By number, then in file order.
+template <typename Key>
+int compareKeys(const void* left, const void* right)
+{
+    const Key* a = static_cast<const Key*>(left);
+    const Key* b = static_cast<const Key*>(right);
+    if (a->number != b->number)
+        return a->number < b->number ? -1 : 1;
+    return (a->order > b->order) - (a->order < b->order);
+}
 
 // The History keys that are numerals as %d writes them and below limit, in
 // ascending order, each once, with their values: all from the section's
 // lines, read in one call. The cost follows the file, not the limit, which a
 // damaged file may set to two thousand million; and a file just written is
 // parsed once, where the platform reads a young file afresh for every key.
-std::vector<ListedKey> listHistoryKeys(const StringStorage& settingsPath, int limit)
+ListedKeys listHistoryKeys(const StringStorage& settingsPath, int limit)
 {
-    std::vector<ListedKey> keys;
+    ListedKeys keys;
     if (limit <= 0)
         return keys;
     // The section's lines, name=value each; a cut section comes back with
     // size - 2: grow until it fits. The lines are read rather than the key
     // names, whose list the platform ends at the first empty name.
-    std::unique_ptr<wchar_t[]> lines;
     DWORD read = 0;
     for (DWORD capacity = FIRST_SECTION_BUFFER;; capacity *= 2) {
-        lines.reset(allocateWideArray(capacity));
-        read = GetPrivateProfileSectionW(HISTORY_SECTION, lines.get(), capacity, settingsPath.getString());
+        keys.lines.reset(allocateWideArray(capacity));
+        read = GetPrivateProfileSectionW(HISTORY_SECTION, keys.lines.get(), capacity, settingsPath.getString());
         if (read + 2 < capacity || capacity > 0x7FFFFFFF / 2)
             break;
     }
-    lines[read] = L'\0';
-    for (DWORD at = 0; at < read; at += static_cast<DWORD>(wcslen(lines.get() + at)) + 1) {
-        const wchar_t* line = lines.get() + at;
-        const wchar_t* equals = wcschr(line, L'=');
+    keys.lines[read] = L'\0';
+    // Each line takes at least two characters with its zero.
+    keys.keys.reset(new ListedKey[read / 2 + 1]);
+    for (DWORD at = 0; at < read; at += static_cast<DWORD>(wcslen(keys.lines.get() + at)) + 1) {
+        wchar_t* line = keys.lines.get() + at;
+        wchar_t* equals = wcschr(line, L'=');
         int number;
         if (parseKeyNumber(line, equals != nullptr ? equals - line : wcslen(line), limit, number))
-            keys.push_back(ListedKey{number, equals != nullptr ? equals + 1 : L""});
+            keys.keys[keys.count++] = ListedKey{number, at, equals != nullptr ? equals + 1 : line + wcslen(line)};
     }
     // In key order, as a scan from 0 to the limit would visit them; of the
     // lines that share a name, the first.
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const ListedKey& a, const ListedKey& b) { return a.number < b.number; });
-    keys.erase(std::unique(keys.begin(), keys.end(),
-                           [](const ListedKey& a, const ListedKey& b) { return a.number == b.number; }),
-               keys.end());
+    qsort(keys.keys.get(), keys.count, sizeof(ListedKey), compareKeys<ListedKey>);
+    size_t kept = 0;
+    for (size_t i = 0; i < keys.count; i++) {
+        if (kept == 0 || keys.keys[kept - 1].number != keys.keys[i].number)
+            keys.keys[kept++] = keys.keys[i];
+    }
+    keys.count = kept;
     return keys;
 }
 
-// A History key's line in the settings file.
+// A History key's line in the settings file: order is the line's index.
 struct HistoryLine {
     int number;
+    size_t order;
+};
+
+// A section header, by its name with letter case folded.
+struct SectionHeader {
+    const wchar_t* name;
+    size_t length;
     size_t line;
 };
+
+int compareNames(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
+{
+    int order = wmemcmp(a, b, aLength < bLength ? aLength : bLength);
+    if (order != 0)
+        return order;
+    return (aLength > bLength) - (aLength < bLength);
+}
+
+int compareHeaders(const void* left, const void* right)
+{
+    const SectionHeader* a = static_cast<const SectionHeader*>(left);
+    const SectionHeader* b = static_cast<const SectionHeader*>(right);
+    int order = compareNames(a->name, a->length, b->name, b->length);
+    return order != 0 ? order : (a->line > b->line) - (a->line < b->line);
+}
 
 // The section headers of a settings file by folded name, each name's headers
 // in file order: the platform deletes the first section of a name.
 struct SectionIndex {
     explicit SectionIndex(const SettingsFile& file)
     {
-        for (size_t i = 0; i < file.lines.size(); i++) {
-            if (file.lines[i].kind == SettingsLineKind::Section && !file.lines[i].name.empty())
-                headers.push_back(Header{foldName(file.lines[i].name), i});
+        size_t units = 0;
+        for (size_t i = 0; i < file.lineCount; i++)
+            units += file.lines[i].kind == SettingsLineKind::Section ? file.lines[i].nameLength : 0;
+        folded.reset(allocateWideArray(units + 1));
+        headers.reset(new SectionHeader[file.lineCount + 1]);
+        wchar_t* at = folded.get();
+        for (size_t i = 0; i < file.lineCount; i++) {
+            const SettingsLine& line = file.lines[i];
+            if (line.kind != SettingsLineKind::Section || line.nameLength == 0)
+                continue;
+            wmemcpy(at, line.name, line.nameLength);
+            foldCase(at, line.nameLength);
+            headers[count++] = SectionHeader{at, line.nameLength, i};
+            at += line.nameLength;
         }
-        std::sort(headers.begin(), headers.end(), [](const Header& a, const Header& b) {
-            return a.name != b.name ? a.name < b.name : a.line < b.line;
-        });
+        qsort(headers.get(), count, sizeof(SectionHeader), compareHeaders);
     }
 
-    // The first header named name (folded) that is not removed; npos if none.
-    size_t first(const std::wstring& name, const std::vector<bool>& removed) const
+    // The first header named name that is not removed; npos if none. Folds
+    // name in place.
+    size_t first(wchar_t* name, size_t length, const bool* removed) const
     {
-        auto at = std::lower_bound(headers.begin(), headers.end(), name,
-                                   [](const Header& header, const std::wstring& n) { return header.name < n; });
-        for (; at != headers.end() && at->name == name; ++at) {
-            if (!removed[at->line])
-                return at->line;
+        foldCase(name, length);
+        size_t low = 0, high = count;
+        while (low < high) {
+            size_t middle = low + (high - low) / 2;
+            if (compareNames(headers[middle].name, headers[middle].length, name, length) < 0)
+                low = middle + 1;
+            else
+                high = middle;
         }
-        return std::wstring::npos;
+        for (; low < count && compareNames(headers[low].name, headers[low].length, name, length) == 0; low++) {
+            if (!removed[headers[low].line])
+                return headers[low].line;
+        }
+        return NO_LINE;
     }
 
-    struct Header {
-        std::wstring name;
-        size_t line;
-    };
-    std::vector<Header> headers;
+    static const size_t NO_LINE = ~static_cast<size_t>(0);
+    std::unique_ptr<wchar_t[]> folded;
+    std::unique_ptr<SectionHeader[]> headers;
+    size_t count = 0;
 };
 
 // Marks a section's header and every line up to the next header.
-void removeSection(const SettingsFile& file, size_t header, std::vector<bool>& removed)
+void removeSection(const SettingsFile& file, size_t header, bool* removed)
 {
     removed[header] = true;
-    for (size_t i = header + 1; i < file.lines.size() && file.lines[i].kind != SettingsLineKind::Section; i++)
+    for (size_t i = header + 1; i < file.lineCount && file.lines[i].kind != SettingsLineKind::Section; i++)
         removed[i] = true;
+}
+
+// The first section named text that is not removed.
+size_t findSection(const SectionIndex& sections, const StringStorage& name, const bool* removed)
+{
+    std::unique_ptr<wchar_t[]> folded(allocateWideArray(name.getLength() + 1));
+    wmemcpy(folded.get(), name.getString(), name.getLength() + 1);
+    return sections.first(folded.get(), name.getLength(), removed);
 }
 
 // Deletes every entry below the limit whose text equals onlyText (every entry
@@ -196,47 +263,54 @@ void deleteEntries(const StringStorage& settingsPath, const StringStorage* onlyT
     if (limit <= 0 || !readSettingsFile(settingsPath.getString(), file))
         return;
     SectionIndex sections(file);
-    std::vector<bool> removed(file.lines.size());
-    size_t history = sections.first(foldName(HISTORY_SECTION), removed);
-    if (history == std::wstring::npos)
+    std::unique_ptr<bool[]> removed(new bool[file.lineCount + 1]());
+    StringStorage sectionName;
+    sectionName.setString(HISTORY_SECTION);
+    size_t history = findSection(sections, sectionName, removed.get());
+    if (history == SectionIndex::NO_LINE)
         return;
 
     // The History keys below the limit, by number and then in file order.
-    std::vector<HistoryLine> keys;
-    for (size_t i = history + 1; i < file.lines.size() && file.lines[i].kind != SettingsLineKind::Section; i++) {
+    std::unique_ptr<HistoryLine[]> keys(new HistoryLine[file.lineCount + 1]);
+    size_t keyCount = 0;
+    for (size_t i = history + 1; i < file.lineCount && file.lines[i].kind != SettingsLineKind::Section; i++) {
+        const SettingsLine& line = file.lines[i];
         int number;
-        const std::wstring& name = file.lines[i].name;
-        if (file.lines[i].kind == SettingsLineKind::Key && parseKeyNumber(name.data(), name.size(), limit, number))
-            keys.push_back(HistoryLine{number, i});
+        if (line.kind == SettingsLineKind::Key && parseKeyNumber(line.name, line.nameLength, limit, number))
+            keys[keyCount++] = HistoryLine{number, i};
     }
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const HistoryLine& a, const HistoryLine& b) { return a.number < b.number; });
+    qsort(keys.get(), keyCount, sizeof(HistoryLine), compareKeys<HistoryLine>);
 
-    const std::wstring entryPrefix = std::wstring(HISTORY_SECTION) + L"\\";
     bool changed = false;
-    for (size_t k = 0; k < keys.size();) {
+    for (size_t k = 0; k < keyCount;) {
         // Each line of one number in turn, as the platform would read it next,
         // until one is empty or holds another text.
         size_t next = k;
-        while (next < keys.size() && keys[next].number == keys[k].number)
+        while (next < keyCount && keys[next].number == keys[k].number)
             next++;
         for (; k < next; k++) {
-            const SettingsLine& line = file.lines[keys[k].line];
-            std::wstring value = readValueAsPlatform(line.value, DELETE_BUFFER);
-            if (!line.hasValue || value.empty())
+            const SettingsLine& line = file.lines[keys[k].order];
+            const wchar_t* value = line.value;
+            size_t length = value != nullptr ? readValueAsPlatform(value, line.valueLength, DELETE_BUFFER) : 0;
+            if (length == 0)
                 break;
-            const wchar_t* entryText = value.c_str() + 1;
-            if (onlyText != nullptr && !onlyText->isEqualTo(entryText))
+            std::unique_ptr<wchar_t[]> text(allocateWideArray(length));
+            wmemcpy(text.get(), value + 1, length - 1);
+            text[length - 1] = L'\0';
+            if (onlyText != nullptr && !onlyText->isEqualTo(text.get()))
                 break;
-            removed[keys[k].line] = true;
-            size_t entrySection = sections.first(foldName(entryPrefix + entryText), removed);
-            if (entrySection != std::wstring::npos)
-                removeSection(file, entrySection, removed);
+            removed[keys[k].order] = true;
+            sectionName.setString(HISTORY_SECTION);
+            sectionName.appendString(L"\\");
+            sectionName.appendString(text.get());
+            size_t entrySection = findSection(sections, sectionName, removed.get());
+            if (entrySection != SectionIndex::NO_LINE)
+                removeSection(file, entrySection, removed.get());
             changed = true;
         }
         k = next;
     }
-    if (changed && replaceWithoutLines(settingsPath.getString(), file, removed)) {
+    if (changed && replaceWithoutLines(settingsPath.getString(), file, removed.get())) {
         // Tells the platform to read the file afresh rather than from its cache.
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, settingsPath.getString());
     }
@@ -299,17 +373,21 @@ void fillHistoryList(FrontPanelState& state)
     int limit = readHistoryLimit(settingsPath);
 
     WPARAM line = 0;
-    for (const ListedKey& key : listHistoryKeys(settingsPath, limit)) {
-        std::wstring value = readValueAsPlatform(key.value, LIST_BUFFER);
-        if (value.empty())
+    ListedKeys keys = listHistoryKeys(settingsPath, limit);
+    for (size_t k = 0; k < keys.count; k++) {
+        const wchar_t* value = keys.keys[k].value;
+        size_t length = readValueAsPlatform(value, wcslen(value), LIST_BUFFER);
+        if (length == 0)
             continue;
+        // The value lies in the section's lines, which are this fill's own.
+        const_cast<wchar_t*>(value)[length] = L'\0';
         // Inserted at an explicit index, which the sorted list box never re-sorts.
         // The key stays with the line: a cut line still finds its entry.
-        LRESULT at = SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value.c_str() + 1));
+        LRESULT at = SendMessageW(list, LB_INSERTSTRING, line, reinterpret_cast<LPARAM>(value + 1));
         if (at >= 0)
-            SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(at), key.number);
+            SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(at), keys.keys[k].number);
         if (line == 0)
-            SetWindowTextW(edit, value.c_str() + 1);
+            SetWindowTextW(edit, value + 1);
         line++;
     }
 

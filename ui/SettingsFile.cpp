@@ -1,9 +1,11 @@
 #include "SettingsFile.h"
 
+#include "../drive/StringStorage.h"
+
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
-#include <memory>
 
 namespace {
 
@@ -14,23 +16,19 @@ enum class Encoding { Ansi, Utf8, Utf16Le, Utf16Be };
 // A file larger than this is not rewritten: no viewer writes one.
 const LONGLONG LARGEST_FILE = 256 * 1024 * 1024;
 
-Encoding detectEncoding(const std::vector<char>& bytes, size_t& markBytes)
+Encoding detectEncoding(const SettingsFile& file, size_t& markBytes)
 {
     auto starts = [&](const char* mark, size_t length) {
-        return bytes.size() >= length && memcmp(bytes.data(), mark, length) == 0;
+        return file.byteCount >= length && memcmp(file.bytes.get(), mark, length) == 0;
     };
     markBytes = 0;
     if (starts("\xEF\xBB\xBF", 3)) {
         markBytes = 3;
         return Encoding::Utf8;
     }
-    if (starts("\xFF\xFE", 2)) {
+    if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
         markBytes = 2;
-        return Encoding::Utf16Le;
-    }
-    if (starts("\xFE\xFF", 2)) {
-        markBytes = 2;
-        return Encoding::Utf16Be;
+        return file.bytes[0] == '\xFF' ? Encoding::Utf16Le : Encoding::Utf16Be;
     }
     return Encoding::Ansi;
 }
@@ -42,11 +40,11 @@ bool isProfileBlank(wchar_t c)
     return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x1A;
 }
 
-// Up to the first zero character, where the platform's names and values end.
-std::wstring untilZero(const wchar_t* text, size_t length)
+// Names and values end at their first zero character, as the platform's do.
+size_t untilZero(const wchar_t* text, size_t length)
 {
     const wchar_t* zero = wmemchr(text, L'\0', length);
-    return std::wstring(text, zero != nullptr ? static_cast<size_t>(zero - text) : length);
+    return zero != nullptr ? static_cast<size_t>(zero - text) : length;
 }
 
 // Parses one line's text as the profile reader does: blanks trimmed; "[" and
@@ -61,7 +59,10 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
     while (end > begin && isProfileBlank(end[-1]))
         end--;
     line.kind = SettingsLineKind::Other;
-    line.hasValue = false;
+    line.name = begin;
+    line.nameLength = 0;
+    line.value = nullptr;
+    line.valueLength = 0;
     if (begin == end)
         return;
     if (*begin == L'[') {
@@ -70,7 +71,8 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
             close--;
         if (close > begin + 1) {
             line.kind = SettingsLineKind::Section;
-            line.name = untilZero(begin + 1, static_cast<size_t>(close - 1 - (begin + 1)));
+            line.name = begin + 1;
+            line.nameLength = untilZero(line.name, static_cast<size_t>(close - 1 - line.name));
             return;
         }
     }
@@ -79,56 +81,60 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
     const wchar_t* nameEnd = equals != nullptr ? equals : end;
     while (nameEnd > begin && isProfileBlank(nameEnd[-1]))
         nameEnd--;
-    line.name = untilZero(begin, static_cast<size_t>(nameEnd - begin));
+    line.nameLength = untilZero(begin, static_cast<size_t>(nameEnd - begin));
     if (equals != nullptr) {
         const wchar_t* value = equals + 1;
         while (value < end && isProfileBlank(*value))
             value++;
-        line.hasValue = true;
-        line.value = untilZero(value, static_cast<size_t>(end - value));
+        line.value = value;
+        line.valueLength = untilZero(value, static_cast<size_t>(end - value));
     }
 }
 
-// Splits 8-bit text at its line feeds and reads each line in codePage.
-void splitBytes(SettingsFile& file, UINT codePage)
+// Splits the text at its line feeds: 8-bit text read line by line in
+// codePage, or UTF-16 units. The decoded text is never longer, in units,
+// than the bytes it comes from.
+void splitLines(SettingsFile& file, Encoding encoding)
 {
-    std::wstring text;
-    const char* bytes = file.bytes.data();
-    for (size_t start = file.textStart; start < file.bytes.size();) {
-        const void* feed = memchr(bytes + start, '\n', file.bytes.size() - start);
-        size_t end = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - bytes) + 1
-                                     : file.bytes.size();
-        int length = static_cast<int>(end - start);
-        int units = MultiByteToWideChar(codePage, 0, bytes + start, length, nullptr, 0);
-        text.resize(units > 0 ? static_cast<size_t>(units) : 0);
-        if (units > 0)
-            MultiByteToWideChar(codePage, 0, bytes + start, length, &text[0], units);
-        SettingsLine line{start, end, SettingsLineKind::Other, {}, false, {}};
-        parseLine(text.data(), text.size(), line);
-        file.lines.push_back(std::move(line));
-        start = end;
-    }
-}
-
-// Splits UTF-16 text at its line feeds; a last odd byte belongs to no unit.
-void splitUnits(SettingsFile& file, bool bigEndian)
-{
-    size_t count = (file.bytes.size() - file.textStart) / 2;
-    std::wstring text(count, L'\0');
-    for (size_t i = 0; i < count; i++) {
-        auto low = static_cast<unsigned char>(file.bytes[file.textStart + 2 * i + (bigEndian ? 1 : 0)]);
-        auto high = static_cast<unsigned char>(file.bytes[file.textStart + 2 * i + (bigEndian ? 0 : 1)]);
-        text[i] = static_cast<wchar_t>(low | high << 8);
-    }
-    for (size_t start = 0; start < count;) {
-        const wchar_t* feed = wmemchr(text.data() + start, L'\n', count - start);
-        size_t end = feed != nullptr ? static_cast<size_t>(feed - text.data()) + 1 : count;
+    const char* bytes = file.bytes.get();
+    const bool wide = encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be;
+    const size_t unit = wide ? 2 : 1;
+    const size_t units = (file.byteCount - file.textStart) / unit;
+    auto unitAt = [&](size_t i) -> wchar_t {
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes + file.textStart + unit * i);
+        if (!wide)
+            return static_cast<wchar_t>(at[0]);
+        return static_cast<wchar_t>(encoding == Encoding::Utf16Le ? at[0] | at[1] << 8 : at[1] | at[0] << 8);
+    };
+    size_t count = 1;
+    for (size_t i = 0; i < units; i++)
+        count += unitAt(i) == L'\n';
+    file.lines.reset(new SettingsLine[count]);
+    file.text.reset(allocateWideArray(units + 1));
+    UINT codePage = encoding == Encoding::Utf8 ? CP_UTF8 : CP_ACP;
+    size_t used = 0;
+    for (size_t first = 0; first < units;) {
+        size_t last = first;
+        while (last < units && unitAt(last) != L'\n')
+            last++;
+        size_t next = last < units ? last + 1 : units;
+        wchar_t* text = file.text.get() + used;
+        size_t length = next - first;
+        if (wide) {
+            for (size_t i = first; i < next; i++)
+                text[i - first] = unitAt(i);
+        } else {
+            int decoded = MultiByteToWideChar(codePage, 0, bytes + file.textStart + first, static_cast<int>(length),
+                                              text, static_cast<int>(units + 1 - used));
+            length = decoded > 0 ? static_cast<size_t>(decoded) : 0;
+        }
+        used += length;
+        SettingsLine& line = file.lines[file.lineCount++];
+        line.start = file.textStart + unit * first;
         // The last line takes a trailing odd byte with it.
-        size_t endByte = end == count ? file.bytes.size() : file.textStart + 2 * end;
-        SettingsLine line{file.textStart + 2 * start, endByte, SettingsLineKind::Other, {}, false, {}};
-        parseLine(text.data() + start, end - start, line);
-        file.lines.push_back(std::move(line));
-        start = end;
+        line.end = next == units ? file.byteCount : file.textStart + unit * next;
+        parseLine(text, length, line);
+        first = next;
     }
 }
 
@@ -145,16 +151,16 @@ struct FileHandle {
     HANDLE handle;
 };
 
-bool readWhole(HANDLE handle, std::vector<char>& bytes)
+bool readWhole(HANDLE handle, SettingsFile& file)
 {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(handle, &size) || size.QuadPart > LARGEST_FILE)
         return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t done = 0;
-    while (done < bytes.size()) {
+    file.byteCount = static_cast<size_t>(size.QuadPart);
+    file.bytes.reset(new char[file.byteCount + 1]);
+    for (size_t done = 0; done < file.byteCount;) {
         DWORD read = 0;
-        if (!ReadFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &read, nullptr) ||
+        if (!ReadFile(handle, file.bytes.get() + done, static_cast<DWORD>(file.byteCount - done), &read, nullptr) ||
             read == 0)
             return false;
         done += read;
@@ -174,13 +180,6 @@ bool writeWhole(HANDLE handle, const char* bytes, size_t count)
     return true;
 }
 
-// The folder part of path, without its last backslash.
-std::wstring folderOf(const wchar_t* path)
-{
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    return slash != nullptr ? std::wstring(path, static_cast<size_t>(slash - path)) : std::wstring(L".");
-}
-
 } // namespace
 
 bool readSettingsFile(const wchar_t* path, SettingsFile& file)
@@ -194,40 +193,35 @@ bool readSettingsFile(const wchar_t* path, SettingsFile& file)
     // only read it meanwhile.
     FileHandle handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (handle.handle == INVALID_HANDLE_VALUE || !readWhole(handle.handle, file.bytes)) {
+    if (handle.handle == INVALID_HANDLE_VALUE || !readWhole(handle.handle, file)) {
         file = SettingsFile();
         return false;
     }
-    switch (detectEncoding(file.bytes, file.textStart)) {
-    case Encoding::Ansi:
-        splitBytes(file, CP_ACP);
-        break;
-    case Encoding::Utf8:
-        splitBytes(file, CP_UTF8);
-        break;
-    case Encoding::Utf16Le:
-        splitUnits(file, false);
-        break;
-    case Encoding::Utf16Be:
-        splitUnits(file, true);
-        break;
-    }
+    splitLines(file, detectEncoding(file, file.textStart));
     return true;
 }
 
-bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const std::vector<bool>& removed)
+bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const bool* removed)
 {
-    std::vector<char> kept(file.bytes.begin(), file.bytes.begin() + static_cast<std::ptrdiff_t>(file.textStart));
-    for (size_t i = 0; i < file.lines.size(); i++) {
-        if (!removed[i])
-            kept.insert(kept.end(), file.bytes.begin() + static_cast<std::ptrdiff_t>(file.lines[i].start),
-                        file.bytes.begin() + static_cast<std::ptrdiff_t>(file.lines[i].end));
+    std::unique_ptr<char[]> kept(new char[file.byteCount + 1]);
+    memcpy(kept.get(), file.bytes.get(), file.textStart);
+    size_t keptCount = file.textStart;
+    for (size_t i = 0; i < file.lineCount; i++) {
+        if (removed[i])
+            continue;
+        const SettingsLine& line = file.lines[i];
+        memcpy(kept.get() + keptCount, file.bytes.get() + line.start, line.end - line.start);
+        keptCount += line.end - line.start;
     }
 
     // A new file with a name of its own in the same folder, so that putting it
     // in place is a rename on the same volume.
+    StringStorage folder;
+    const wchar_t* slash = wcsrchr(path, L'\\');
+    folder.setString(path);
+    folder.copyPrefix(slash != nullptr ? static_cast<int>(slash - path) - 1 : 0, folder);
     wchar_t newPath[MAX_PATH];
-    if (GetTempFileNameW(folderOf(path).c_str(), L"kvp", 0, newPath) == 0)
+    if (slash == nullptr || GetTempFileNameW(folder.getString(), L"kvp", 0, newPath) == 0)
         return false;
     DWORD attributes = GetFileAttributesW(path);
     bool written;
@@ -236,7 +230,7 @@ bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const st
                                       nullptr));
         // On the drive before it takes the old file's place: a pulled drive
         // then leaves one whole file or the other.
-        written = handle.handle != INVALID_HANDLE_VALUE && writeWhole(handle.handle, kept.data(), kept.size()) &&
+        written = handle.handle != INVALID_HANDLE_VALUE && writeWhole(handle.handle, kept.get(), keptCount) &&
                   FlushFileBuffers(handle.handle);
     }
     if (written && attributes != INVALID_FILE_ATTRIBUTES)
@@ -248,20 +242,22 @@ bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const st
     return true;
 }
 
-std::wstring readValueAsPlatform(const std::wstring& value, size_t capacity)
+size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity)
 {
-    bool quoted = value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0];
-    std::wstring text = value.substr(quoted ? 1 : 0, capacity - 1);
+    bool quoted = length >= 2 && (value[0] == L'"' || value[0] == L'\'') && value[length - 1] == value[0];
+    if (quoted) {
+        value++;
+        length--;
+    }
+    size_t copied = length < capacity - 1 ? length : capacity - 1;
     // The closing quote goes only when it was copied.
-    if (quoted && capacity >= value.size() - 1 && !text.empty())
-        text.pop_back();
-    return text;
+    if (quoted && capacity >= length)
+        copied--;
+    return copied;
 }
 
-std::wstring foldName(const std::wstring& name)
+void foldCase(wchar_t* text, size_t length)
 {
-    std::wstring folded = name;
-    if (!folded.empty())
-        CharLowerBuffW(&folded[0], static_cast<DWORD>(folded.size()));
-    return folded;
+    if (length > 0)
+        CharLowerBuffW(text, static_cast<DWORD>(length));
 }

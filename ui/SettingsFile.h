@@ -1,8 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
+#include <memory>
 
 // The viewer's settings file as its own bytes, split into the lines that the
 // platform's profile reader sees. Lines are taken out by rewriting the file
@@ -21,17 +20,22 @@ struct SettingsLine {
     SettingsLineKind kind;
     // A section's name, between "[" and the last "]"; a key's name, blanks
     // trimmed. Both end at a zero character, as the platform reads them.
-    std::wstring name;
-    bool hasValue;
-    // The text after the key's "=", blanks trimmed.
-    std::wstring value;
+    const wchar_t* name;
+    size_t nameLength;
+    // The text after a key's first "=", blanks trimmed; null without "=".
+    const wchar_t* value;
+    size_t valueLength;
 };
 
 struct SettingsFile {
-    std::vector<char> bytes;
+    std::unique_ptr<char[]> bytes;
+    size_t byteCount = 0;
     // Bytes of the byte order mark, which no line includes.
     size_t textStart = 0;
-    std::vector<SettingsLine> lines;
+    // The lines' text as the platform reads it; names and values point here.
+    std::unique_ptr<wchar_t[]> text;
+    std::unique_ptr<SettingsLine[]> lines;
+    size_t lineCount = 0;
 };
 
 // Reads the whole file and splits it into lines. False, with nothing read,
@@ -42,12 +46,13 @@ bool readSettingsFile(const wchar_t* path, SettingsFile& file);
 // Writes the file without the lines marked in removed (one flag per line)
 // beside the old file, then puts it in the old file's place. False, with the
 // old file as it was, when anything fails.
-bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const std::vector<bool>& removed);
+bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const bool* removed);
 
-// A key's value as the platform's reading call returns it into a buffer of
-// capacity characters: without surrounding quotes, cut to capacity - 1.
-std::wstring readValueAsPlatform(const std::wstring& value, size_t capacity);
+// The length of a key's value as the platform's reading call returns it into
+// a buffer of capacity characters: without surrounding quotes (value then
+// moves past the opening one), cut to capacity - 1.
+size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity);
 
-// The platform matches section and key names regardless of letter case: two
-// names match when their folded forms are equal.
-std::wstring foldName(const std::wstring& name);
+// Folds letter case in place: the platform matches section and key names
+// regardless of case, so two names match when their folded forms are equal.
+void foldCase(wchar_t* text, size_t length);
