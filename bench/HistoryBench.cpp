@@ -4,6 +4,7 @@
 #include "../ui/ConnectionHistory.h"
 #include "../ui/FrontPanel.h"
 
+#include "../tests/Expected.h"
 #include "BenchSupport.h"
 
 #include <windows.h>
@@ -15,14 +16,15 @@ namespace {
 
 void writeSettings(const std::wstring& path, const wchar_t* limit, int entries)
 {
-    std::wstring text = L"\xFEFF[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\nHistoryLimit=";
+    using expected::HISTORY_SECTION;
+    std::wstring text = L"\xFEFF" + expected::sectionHeader(expected::SETTINGS_SECTION) + L"HistoryLimit=";
     text += limit;
-    text += L"\r\n[80000001\\Software\\Durmont\\DODivarav\\History]\r\n";
+    text += L"\r\n" + expected::sectionHeader(HISTORY_SECTION);
     for (int i = 0; i < entries; i++)
         text += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L".example::5901\r\n";
     for (int i = 0; i < entries; i++)
-        text += L"[80000001\\Software\\Durmont\\DODivarav\\History\\host" + std::to_wstring(i) +
-                L".example::5901]\r\nPort=5901\r\n";
+        text += expected::sectionHeader(std::wstring(HISTORY_SECTION) + L"\\host" + std::to_wstring(i) +
+                                        L".example::5901") + L"Port=5901\r\n";
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the 32-bit release launcher and writes build/KorvanePortable_<version>.zip:
 # one folder, KorvanePortable, ready to be unzipped onto a drive. Two runs with
-# the same SOURCE_DATE_EPOCH give byte-identical packages.
+# the same SOURCE_DATE_EPOCH give byte-identical packages. With --unless-current
+# (the tests' fixture) it does nothing when the package is newer than all it is
+# made from.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -10,6 +12,16 @@ source "$(dirname "$0")/common.sh"
 # git checkout of this project (a source archive), the newest time among those
 # files.
 sources=(CMakeLists.txt LICENSE cmake core drive ui res package)
+if [ "${1:-}" = --unless-current ] && [ -f "$KORVANE_BUILD/release/version.txt" ]; then
+  package=$KORVANE_BUILD/KorvanePortable_$(head -n 1 "$KORVANE_BUILD/release/version.txt").zip
+  # A release launcher built after the package (make build) is not the one it holds.
+  if [ -f "$package" ] && [ -f "$KORVANE_BUILD/release/bin/KorvanePortable.exe" ] &&
+     [ -z "$(cd "$KORVANE_ROOT" && find "${sources[@]}" docs/front-panel.png scripts/package.sh \
+             "$KORVANE_BUILD/release/bin/KorvanePortable.exe" -newer "$package" | head -n 1)" ]; then
+    echo "Package is current: $package"
+    exit 0
+  fi
+fi
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   if [ "$(git -C "$KORVANE_ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$(realpath "$KORVANE_ROOT")" ]; then
     SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct -- "${sources[@]}")

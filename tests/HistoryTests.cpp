@@ -1,6 +1,7 @@
 // The recent-connections store on real settings files, through the platform's
 // private-profile calls, with the front panel's own dialog procedure and
 // template. The store reads the file beside this test program: bin\Data.
+#include "Expected.h"
 #include "TestSupport.h"
 
 #include "../res/resource.h"
@@ -13,8 +14,8 @@
 
 namespace {
 
-const wchar_t SETTINGS[] = L"80000001\\Software\\Durmont\\DODivarav\\Settings";
-const wchar_t HISTORY[] = L"80000001\\Software\\Durmont\\DODivarav\\History";
+const wchar_t* const SETTINGS = expected::SETTINGS_SECTION;
+const wchar_t* const HISTORY = expected::HISTORY_SECTION;
 
 std::wstring header(const wchar_t* section)
 {
@@ -344,8 +345,8 @@ TEST_F(HistoryTest, ClearLeavesKeysOutsideTheRangeAndTheSettings)
 
 TEST_F(HistoryTest, PlainEightBitFilesWorkToo)
 {
-    std::string text = "[80000001\\Software\\Durmont\\DODivarav\\History]\r\n0=xplain\r\n1=xsecond\r\n"
-                       "[80000001\\Software\\Durmont\\DODivarav\\History\\plain]\r\nPort=5900\r\n";
+    std::string text = wideToUtf8(header(HISTORY)) + "0=xplain\r\n1=xsecond\r\n" +
+                       wideToUtf8(header((std::wstring(HISTORY) + L"\\plain").c_str())) + "Port=5900\r\n";
     writeBytes(path, text);
     fillHistoryList(state);
     EXPECT_EQ(lines(), (Lines{L"plain", L"second"}));
@@ -381,7 +382,7 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
 
     // Garbage and NUL bytes around the sections.
     std::string garbage("\x01\x02garbage\0\0[broken\r\n=novalue\r\n", 29);
-    garbage += "[80000001\\Software\\Durmont\\DODivarav\\History]\r\n0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
+    garbage += wideToUtf8(header(HISTORY)) + "0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
     writeBytes(path, garbage);
     fillHistoryList(state);
     EXPECT_FALSE(lines().empty());
