@@ -26,11 +26,12 @@ korvane_native_arch() {
 }
 
 # korvane_build_arch ARCH FOLDER [CMAKE ARGUMENTS...]: configures and builds.
+# Both test builds' tests run in one Wine prefix, made once in build/harness.
 korvane_build_arch() {
   local arch=$1 folder=$2
   shift 2
   bash "$KORVANE_ROOT/scripts/setup.sh"
-  cmake -S "$KORVANE_ROOT" -B "$folder" \
+  cmake -S "$KORVANE_ROOT" -B "$folder" -DKORVANE_WINE_PREFIX="$KORVANE_BUILD/harness/prefix" \
         -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/mingw-$arch.cmake" "$@" >/dev/null
   cmake --build "$folder" -j"$(nproc)"
 }

@@ -6,8 +6,10 @@
 # runs `setup` and `cleanup` as fixtures; the emulator CMake hands to each test
 # (DIR/wine) runs the test program with `wine`.
 #
-#   harness.sh setup DIR [--lane] [--display] [--dpi N] [--owner PID] LETTER:SERIAL[:FOLDER]...
+#   harness.sh setup DIR [--lane] [--display] [--dpi N] [--owner PID] [--prefix PATH] LETTER:SERIAL[:FOLDER]...
 #       --lane     32-bit programs will run (through the lane where needed)
+#       --prefix   the Wine prefix (default DIR/prefix), kept between runs; one
+#                  run at a time uses it
 #       --display  use $DISPLAY instead of starting Xvfb
 #       --owner    tear down when that process ends (default: the caller, CTest)
 #       A drive without FOLDER is DIR/drive-LETTER, made empty.
@@ -87,7 +89,7 @@ start_lane() {
 # Runs a command with the harness's environment, inside the lane where there is
 # one (a command already inside it, such as a check run there, stays).
 in_harness() {
-  export WINEPREFIX=${WINEPREFIX:-$dir/prefix} WINEDEBUG=-all WINEARCH=win64 DISPLAY=$display
+  export WINEPREFIX=${WINEPREFIX:-$prefix} WINEDEBUG=-all WINEARCH=win64 DISPLAY=$display
   # No prompts to install the browser or .NET runtimes.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   # Wine takes its ANSI code page from the locale: 1252 for this one, whatever
@@ -106,17 +108,17 @@ read_state() {
 }
 
 make_prefix() {
-  local ready=$dir/prefix/.korvane-prefix version
-  version=$("$wine64" --version)
+  local ready=$prefix/.korvane-prefix version
+  version="$("$wine64" --version) dpi ${dpi:-96}"
   [ "$(cat "$ready" 2>/dev/null)" = "$version" ] && return 0
-  rm -rf "$dir/prefix"
+  rm -rf "$prefix"
   if ! (in_harness "$wine64" wineboot -i) </dev/null >"$dir/prefix.log" 2>&1; then
-    echo "Wine could not create the prefix $dir/prefix: $(tail -n 1 "$dir/prefix.log")" >&2
+    echo "Wine could not create the prefix $prefix: $(tail -n 1 "$dir/prefix.log")" >&2
     exit 1
   fi
   # Without a window manager: Wine draws the frames itself and destroys
   # windows at once; a crash never waits on a dialog.
-  cat >"$dir/prefix/drive_c/korvane.reg" <<'REG'
+  cat >"$prefix/drive_c/korvane.reg" <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
@@ -129,7 +131,7 @@ REG
   if [ -n "$dpi" ]; then
     local hex
     hex=$(printf '%08x' "$dpi")
-    cat >>"$dir/prefix/drive_c/korvane.reg" <<REG
+    cat >>"$prefix/drive_c/korvane.reg" <<REG
 
 [HKEY_CURRENT_USER\\Control Panel\\Desktop]
 "LogPixels"=dword:$hex
@@ -143,7 +145,7 @@ REG
   (in_harness wineserver -w) >/dev/null 2>&1 || true
   # Debian's Wine does not find its own fonts by itself: without them dialogs
   # fall back to a wider font (texts cut off, no caption glyphs).
-  cp /usr/share/wine/fonts/* "$dir/prefix/drive_c/windows/Fonts/"
+  cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
   echo "$version" >"$ready"
 }
 
@@ -156,15 +158,22 @@ setup() {
       --display) own_display=1 ;;
       --dpi) dpi=$2; shift ;;
       --owner) owner=$2; shift ;;
+      --prefix) prefix=$(realpath -m "$2"); shift ;;
       *) drives+=("$1") ;;
     esac
     shift
   done
+  local wanted=$prefix
   # What an interrupted run left behind goes first.
   cleanup
-  mkdir -p "$dir"
+  prefix=$wanted
+  mkdir -p "$dir" "$(dirname "$prefix")"
   xvfb_pid= lane_pid= watcher_pid=
   trap 'cleanup_started' EXIT
+  # Held by everything started here (the watcher longest), so that another
+  # harness waits for this one to end before it takes the same prefix.
+  exec 9>"$prefix.lock"
+  flock -w 30 9 || { echo "The Wine prefix $prefix is in use by another test run" >&2; exit 1; }
 
   if [ -n "$own_display" ]; then
     display=$DISPLAY
@@ -194,7 +203,7 @@ setup() {
     mkdir -p "$folder"
     printf '%s\n' "$serial" >"$folder/.windows-serial"
     # Mapped before the server starts, or Wine reads no serial from them.
-    ln -sfn "$folder" "$dir/prefix/dosdevices/${letter}:"
+    ln -sfn "$folder" "$prefix/dosdevices/${letter}:"
   done
   # The server and Wine's services with their output detached: otherwise they
   # hold the pipes of the first test program, and CTest waits on them.
@@ -205,46 +214,53 @@ setup() {
   setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 1; done; exec bash "$2" cleanup "$3"' \
     _ "$owner" "${BASH_SOURCE[0]}" "$dir" </dev/null >/dev/null 2>&1 &
   watcher_pid=$!
-  printf 'display=%q\nxvfb_pid=%q\nlane_pid=%q\nwatcher_pid=%q\n' \
-    "$display" "$xvfb_pid" "$lane_pid" "$watcher_pid" >"$dir/state.part"
+  write_state "$dir/state.part"
   mv "$dir/state.part" "$dir/state"
   trap - EXIT
-  echo "Wine prefix $dir/prefix, display $display${lane_pid:+, 32-bit lane (namespace of process $lane_pid)}"
+  echo "Wine prefix $prefix, display $display${lane_pid:+, 32-bit lane (namespace of process $lane_pid)}"
+}
+
+write_state() {
+  printf 'prefix=%q\ndisplay=%q\nxvfb_pid=%q\nlane_pid=%q\nwatcher_pid=%q\n' \
+    "$prefix" "${display:-}" "${xvfb_pid:-}" "${lane_pid:-}" "${watcher_pid:-}" >"$1"
 }
 
 # A setup that failed half-way stops what it had started.
 cleanup_started() {
   [ -f "$dir/state" ] && return
-  printf 'display=%q\nxvfb_pid=%q\nlane_pid=%q\nwatcher_pid=%q\n' \
-    "${display:-}" "${xvfb_pid:-}" "${lane_pid:-}" "${watcher_pid:-}" >"$dir/state"
+  write_state "$dir/state"
   cleanup
 }
 
-stop_pid() {
-  local pid=$1 i
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 100; i++)); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.05
+# Waits until the processes have ended, killing those left after five seconds.
+wait_pids() {
+  local pid i
+  for pid in "$@"; do
+    for ((i = 0; i < 100; i++)); do
+      kill -0 "$pid" 2>/dev/null || continue 2
+      sleep 0.05
+    done
+    kill -KILL "$pid" 2>/dev/null || true
   done
-  kill -KILL "$pid" 2>/dev/null || true
 }
 
 cleanup() {
   display= xvfb_pid= lane_pid= watcher_pid=
   read_state || return 0
-  # The watcher itself runs this when the owner has ended.
-  [ "$watcher_pid" = "$PPID" ] || [ "$watcher_pid" = "$$" ] || stop_pid "$watcher_pid"
-  if [ -n "$lane_pid" ] && ! kill -0 "$lane_pid" 2>/dev/null; then
-    lane_pid=
+  local stopping=()
+  # The watcher runs in a session of its own, with its sleep; it runs this
+  # itself when the owner has ended.
+  if [ -n "$watcher_pid" ] && [ "$watcher_pid" != "$$" ] && kill -TERM -- "-$watcher_pid" 2>/dev/null; then
+    stopping+=("$watcher_pid")
   fi
-  if [ -d "$dir/prefix" ]; then
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && stopping+=("$xvfb_pid")
+  [ -n "$lane_pid" ] && ! kill -0 "$lane_pid" 2>/dev/null && lane_pid=
+  if [ -d "$prefix" ]; then
     (in_harness wineserver -k) >/dev/null 2>&1 || true
     (in_harness wineserver -w) >/dev/null 2>&1 || true
   fi
-  stop_pid "$lane_pid"
-  stop_pid "$xvfb_pid"
+  [ -n "$lane_pid" ] && kill "$lane_pid" 2>/dev/null && stopping+=("$lane_pid")
+  wait_pids "${stopping[@]}"
   rm -f "$dir/state"
 }
 
@@ -262,6 +278,7 @@ if [ -z "$command" ] || [ -z "$dir" ]; then
   exit 2
 fi
 dir=$(realpath -m "$dir")
+prefix=$dir/prefix
 shift 2
 case $command in
   setup) setup "$@" ;;
