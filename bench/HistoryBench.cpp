@@ -5,6 +5,7 @@
 #include "../ui/ConnectionHistory.h"
 #include "../ui/FrontPanel.h"
 
+#include "../tests/Expected.h"
 #include "BenchSupport.h"
 
 #include <windows.h>
@@ -18,16 +19,17 @@ namespace {
 // 8-bit text, which makes 100,000 entries a file of about 6 MB.
 void writeSettings(const std::wstring& path, const wchar_t* limit, int entries, bool shortNames)
 {
-    std::wstring text = L"[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\nHistoryLimit=";
+    using expected::HISTORY_SECTION;
+    std::wstring text = expected::sectionHeader(expected::SETTINGS_SECTION) + L"HistoryLimit=";
     text += limit;
-    text += L"\r\n[80000001\\Software\\Durmont\\DODivarav\\History]\r\n";
+    text += L"\r\n" + expected::sectionHeader(HISTORY_SECTION);
     auto host = [&](int i) {
         return shortNames ? L"h" + std::to_wstring(i) : L"host" + std::to_wstring(i) + L".example::5901";
     };
     for (int i = 0; i < entries; i++)
         text += std::to_wstring(i) + L"=x" + host(i) + L"\r\n";
     for (int i = 0; i < entries; i++)
-        text += L"[80000001\\Software\\Durmont\\DODivarav\\History\\" + host(i) + L"]\r\nPort=5901\r\n";
+        text += expected::sectionHeader(std::wstring(HISTORY_SECTION) + L"\\" + host(i)) + L"Port=5901\r\n";
     std::string bytes;
     if (shortNames) {
         bytes.assign(text.begin(), text.end());

@@ -8,19 +8,14 @@ source "$(dirname "$0")/common.sh"
 arch=$(korvane_native_arch)
 build=$(korvane_test_build "$arch")
 korvane_build_arch "$arch" "$build"
-run=$(mktemp -d /tmp/korvane-bench.XXXXXX)
-cleanup() {
-  korvane_wine_stop
-  korvane_xvfb_stop
-  rm -rf "$run" "$build/bench/Data"
-}
-trap cleanup EXIT
-korvane_xvfb_start
-korvane_wine_start "$run/prefix" "e:$run/drive-e:6b6f7276"
+harness=$build/bench/harness
+trap 'bash "$KORVANE_HARNESS" cleanup "$harness"; rm -rf "$harness" "$build/bench/Data"' EXIT
+bash "$KORVANE_HARNESS" setup "$harness" --owner $$ e:6b6f7276 >/dev/null
+wine() { bash "$KORVANE_HARNESS" wine "$harness" "$@"; }
 
-echo "Figures of the $arch build, native code under Wine $("$KORVANE_WINE" --version)"
+echo "Figures of the $arch build, native code under Wine $(/usr/lib/wine/wine64 --version)"
 cd "$build/bench"
 echo "== start-up"
-"$KORVANE_WINE" startup_bench.exe "E:\\bench" "${ROUNDS:-15}"
+wine startup_bench.exe "E:\\bench" "${ROUNDS:-15}"
 echo "== recent connections (one fill, one Delete record, one Clear the list)"
-"$KORVANE_WINE" history_bench.exe ${HISTORY_QUICK:+quick}
+wine history_bench.exe ${HISTORY_QUICK:+quick}

@@ -3,7 +3,8 @@
 # (one folder, KorvanePortable, ready to be unzipped onto a drive), the installer
 # build/KorvanePortable_<version>_English.paf.exe made from it with NSIS, and
 # build/SHA256SUMS. Two runs with the same SOURCE_DATE_EPOCH and NSIS version
-# give byte-identical files.
+# give byte-identical files. With --unless-current (the tests' fixture) it does
+# nothing when the package and the installer are newer than all they are made from.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -12,6 +13,18 @@ source "$(dirname "$0")/common.sh"
 # git checkout of this project (a source archive), the newest time among those
 # files.
 sources=(CMakeLists.txt LICENSE cmake core drive ui res package)
+if [ "${1:-}" = --unless-current ] && [ -f "$KORVANE_BUILD/release/version.txt" ]; then
+  version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
+  package=$KORVANE_BUILD/KorvanePortable_$version.zip
+  # A release launcher built after the package (make build) is not the one it holds.
+  if [ -f "$package" ] && [ -f "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe" ] &&
+     [ -f "$KORVANE_BUILD/release/bin/KorvanePortable.exe" ] &&
+     [ -z "$(cd "$KORVANE_ROOT" && find "${sources[@]}" docs/front-panel.png docs/installer-folder-page.png \
+             scripts/package.sh "$KORVANE_BUILD/release/bin/KorvanePortable.exe" -newer "$package" | head -n 1)" ]; then
+    echo "Package is current: $package"
+    exit 0
+  fi
+fi
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   if [ "$(git -C "$KORVANE_ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$(realpath "$KORVANE_ROOT")" ]; then
     SOURCE_DATE_EPOCH=$(git -C "$KORVANE_ROOT" log -1 --format=%ct -- "${sources[@]}")

@@ -8,81 +8,76 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 out=$KORVANE_ROOT/docs
-if [ -z "${KORVANE_INSIDE_LANE:-}" ]; then
-  bash "$KORVANE_ROOT/scripts/setup.sh" chromium fonts-dejavu-core
-  korvane_build_arch i686 "$KORVANE_BUILD"
-  # The launcher of the package, so that About shows the package's build line.
-  bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
-  KORVANE_INSIDE_LANE=1 korvane_in_32bit_lane bash "$0" "$@"
-  # The user guide from the package, with the new picture, as headless Chromium renders it.
-  bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
-  browser=$(mktemp -d /tmp/korvane-browser.XXXXXX)
-  chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
-           --disable-sync --no-first-run --user-data-dir="$browser" --hide-scrollbars --window-size=1000,1400 \
-           --screenshot="$out/user-guide.png" "file://$KORVANE_BUILD/release/stage/KorvanePortable/help.html" \
-           </dev/null >/dev/null 2>&1
-  rm -rf "$browser"
-  echo "saved $out/user-guide.png"
-
-  # The icon at each rendered size, side by side at its real pixels, labelled.
-  icon_sizes=()
-  for size in 16 20 24 32 40 48 64 75 128 256; do
-    width=$((size < 40 ? 40 : size))
-    icon_sizes+=( "(" "$KORVANE_BUILD/generated/icon/icon_$size.png" -background white -gravity south
-                  -extent "${width}x256" "(" -size "${width}x24" -font DejaVu-Sans -pointsize 13 -gravity center
-                  "label:$size" ")" -append -bordercolor white -border 10 ")" )
-  done
-  /usr/bin/convert "${icon_sizes[@]}" +append -depth 8 -strip -define png:exclude-chunks=date,time "$out/icon-sizes.png"
-  echo "saved $out/icon-sizes.png"
-  exit
-fi
+bash "$KORVANE_ROOT/scripts/setup.sh" chromium fonts-dejavu-core
+korvane_build_arch i686 "$KORVANE_BUILD"
+# The launcher of the package, so that About shows the package's build line.
+bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
 
 mkdir -p "$out"
 run=$(mktemp -d /tmp/korvane-shots.XXXXXX)
 cleanup() {
-  korvane_wine_stop
-  korvane_xvfb_stop
+  for harness in "$run/wine" "$run/wine-144dpi"; do
+    bash "$KORVANE_HARNESS" cleanup "$harness"
+  done
   rm -rf "$run"
 }
 trap cleanup EXIT
-
-korvane_xvfb_start 1280x1024
 korvane_lay_out_drive "$run/drive"
 
-# shoot MODE FILE: starts the launcher, saves the window, closes the launcher.
+# shoot HARNESS MODE FILE: starts the launcher, saves the window, closes the launcher.
 shoot() {
-  "$KORVANE_WINE" 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
+  local wine=(bash "$KORVANE_HARNESS" wine "$1")
+  "${wine[@]}" 'K:\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
   local launcher=$!
-  korvane_screenshot "$1" "$2"
-  "$KORVANE_WINE" "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
+  korvane_screenshot "$1" "$2" "$3"
+  "${wine[@]}" "$KORVANE_BUILD/bin/screenshot_driver.exe" close </dev/null >/dev/null 2>&1
   wait "$launcher" || true
-  echo "saved $2"
+  echo "saved $3"
 }
 
-korvane_wine_start "$run/prefix" "k:$run/drive:6b6f7276"
-shoot panel "$out/front-panel.png"
-shoot about "$out/about-box.png"
-shoot clear "$out/clear-confirmation.png"
+bash "$KORVANE_HARNESS" setup "$run/wine" --lane --owner $$ "k:6b6f7276:$run/drive" >/dev/null
+shoot "$run/wine" panel "$out/front-panel.png"
+shoot "$run/wine" about "$out/about-box.png"
+shoot "$run/wine" clear "$out/clear-confirmation.png"
 
 # The installer's folder page, started from the drive's root with no switches.
 version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
 cp "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe" "$run/drive/"
-"$KORVANE_WINE" "K:\\KorvanePortable_${version}_English.paf.exe" </dev/null >/dev/null 2>&1 &
+bash "$KORVANE_HARNESS" wine "$run/wine" "K:\\KorvanePortable_${version}_English.paf.exe" </dev/null >/dev/null 2>&1 &
 installer=$!
 for _ in $(seq 200); do
-  xwininfo -name "Korvane Portable Edition $version setup" >/dev/null 2>&1 && break
+  bash "$KORVANE_HARNESS" run "$run/wine" xwininfo -name "Korvane Portable Edition $version setup" >/dev/null 2>&1 && break
   sleep 0.1
 done
 sleep 1
 # The page is the only window on the black screen.
-import -window root -trim +repage "$out/installer-folder-page.png"
+bash "$KORVANE_HARNESS" run "$run/wine" import -window root -trim +repage "$out/installer-folder-page.png"
 kill "$installer"
 wait "$installer" || true
 echo "saved $out/installer-folder-page.png"
-korvane_wine_stop
+bash "$KORVANE_HARNESS" cleanup "$run/wine"
 
-korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"
-korvane_set_dpi 144
-korvane_wine_stop
-korvane_wine_start "$run/prefix-hidpi" "k:$run/drive:6b6f7276"
-shoot panel "$out/front-panel-144dpi.png"
+bash "$KORVANE_HARNESS" setup "$run/wine-144dpi" --lane --dpi 144 --owner $$ "k:6b6f7276:$run/drive" >/dev/null
+shoot "$run/wine-144dpi" panel "$out/front-panel-144dpi.png"
+bash "$KORVANE_HARNESS" cleanup "$run/wine-144dpi"
+
+# The user guide from the package, with the new picture, as headless Chromium renders it.
+bash "$KORVANE_ROOT/scripts/package.sh" >/dev/null
+browser=$(mktemp -d /tmp/korvane-browser.XXXXXX)
+chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+         --disable-sync --no-first-run --user-data-dir="$browser" --hide-scrollbars --window-size=1000,1400 \
+         --screenshot="$out/user-guide.png" "file://$KORVANE_BUILD/release/stage/KorvanePortable/help.html" \
+         </dev/null >/dev/null 2>&1
+rm -rf "$browser"
+echo "saved $out/user-guide.png"
+
+# The icon at each rendered size, side by side at its real pixels, labelled.
+icon_sizes=()
+for size in 16 20 24 32 40 48 64 75 128 256; do
+  width=$((size < 40 ? 40 : size))
+  icon_sizes+=( "(" "$KORVANE_BUILD/generated/icon/icon_$size.png" -background white -gravity south
+                -extent "${width}x256" "(" -size "${width}x24" -font DejaVu-Sans -pointsize 13 -gravity center
+                "label:$size" ")" -append -bordercolor white -border 10 ")" )
+done
+/usr/bin/convert "${icon_sizes[@]}" +append -depth 8 -strip -define png:exclude-chunks=date,time "$out/icon-sizes.png"
+echo "saved $out/icon-sizes.png"

@@ -1,17 +1,9 @@
 #pragma once
 
-// The dialog templates as designed, shared by the resource check and the GUI tests.
+// The dialog templates as designed, for the check that the launcher's
+// resources hold exactly them; other tests read the launcher's own.
 #include "../res/resource.h"
-
-#include <windows.h>
-
-struct TemplateControl {
-    int id;
-    const wchar_t* kind;
-    const wchar_t* text;
-    short x, y, width, height;
-    DWORD style; // besides WS_CHILD | WS_VISIBLE, which every control has
-};
+#include "DialogResource.h"
 
 const TemplateControl FRONT_PANEL_CONTROLS[] = {
     {IDC_HOST_EDIT, L"Edit", L"", 17, 28, 116, 12, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},

@@ -1,4 +1,5 @@
 // Paths and drive identity, seen from a probe program placed on the test drives.
+#include "Expected.h"
 #include "TestSupport.h"
 
 #include "../drive/DrivePaths.h"
@@ -38,7 +39,7 @@ protected:
     void SetUp() override
     {
         if (!testDrivesMapped())
-            GTEST_SKIP() << "test drives are mapped by scripts/run-tests.sh";
+            GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
     }
 };
 
@@ -56,11 +57,9 @@ TEST_F(DriveTest, WorkedExampleInAFolder)
     EXPECT_EQ(r.loaderClass, L"loader1a2b3c4d");
     EXPECT_EQ(r.viewerClass, L"viewer1a2b3c4d");
     // The program path is quoted; the settings files always are; host as given.
-    EXPECT_EQ(r.connectLine, L"\"E:\\Apps\\Data\\dodivarav.exe\" myhost::443 -settingsfile "
-                             L"\"E:\\Apps\\Data\\viewer_settings.ini\" -wndclass viewer1a2b3c4d");
-    EXPECT_EQ(r.listenLine, L"\"E:\\Apps\\Data\\dodivarav.exe\" -listen -settingsfile "
-                            L"\"E:\\Apps\\Data\\viewer_settings.ini\" -wndclass viewer1a2b3c4d");
-    EXPECT_EQ(r.serverLine, L"\"E:\\Apps\\Data\\WinZRX.exe\" -runwithinifile \"E:\\Apps\\Data\\server_settings.ini\"");
+    EXPECT_EQ(r.connectLine, expected::viewerLine(L"E:\\Apps", L"myhost::443", L"1a2b3c4d"));
+    EXPECT_EQ(r.listenLine, expected::listeningViewerLine(L"E:\\Apps", L"1a2b3c4d"));
+    EXPECT_EQ(r.serverLine, expected::serverLine(L"E:\\Apps"));
 }
 
 TEST_F(DriveTest, LauncherInTheDriveRootAndOnAnotherDrive)

@@ -1,6 +1,7 @@
 // The real launcher on a test drive, driven from outside as a user would.
 #include "GuiDriver.h"
-#include "DialogTemplates.h"
+#include "DialogResource.h"
+#include "Expected.h"
 
 #include "../res/resource.h"
 #include "version.h"
@@ -15,9 +16,9 @@ namespace {
 const wchar_t PANEL_TITLE[] = L"Korvane Portable Edition";
 const wchar_t ABOUT_TITLE[] = L"About Korvane Portable Edition";
 const wchar_t CONFIRM_TITLE[] = L"Data Removal Confirmation";
-const wchar_t SETTINGS_HEADER[] = L"[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\n";
-const wchar_t HISTORY_HEADER[] = L"[80000001\\Software\\Durmont\\DODivarav\\History]\r\n";
-const wchar_t HISTORY_SECTION[] = L"80000001\\Software\\Durmont\\DODivarav\\History";
+const std::wstring SETTINGS_HEADER = expected::sectionHeader(expected::SETTINGS_SECTION);
+const std::wstring HISTORY_HEADER = expected::sectionHeader(expected::HISTORY_SECTION);
+const wchar_t* const HISTORY_SECTION = expected::HISTORY_SECTION;
 
 class GuiTest : public ::testing::Test {
 protected:
@@ -71,14 +72,9 @@ protected:
 
     std::wstring viewerLine(const std::wstring& host) const
     {
-        return L"\"" + folder + L"\\Data\\dodivarav.exe\" " + host + L" -settingsfile \"" + folder +
-               L"\\Data\\viewer_settings.ini\" -wndclass viewer1a2b3c4d ";
+        return expected::received(expected::viewerLine(folder, host, TEST_DRIVE_SERIAL));
     }
-    std::wstring serverLine() const
-    {
-        return L"\"" + folder + L"\\Data\\WinZRX.exe\" -runwithinifile \"" + folder +
-               L"\\Data\\server_settings.ini\" ";
-    }
+    std::wstring serverLine() const { return expected::received(expected::serverLine(folder)); }
 
     // The arguments of the one viewer started, split as the platform's parser
     // splits them: from its UTF-16 command line, or as an ANSI program gets it.
@@ -95,11 +91,10 @@ protected:
     }
     std::vector<std::wstring> expectedArguments(const std::wstring& host) const
     {
-        return {folder + L"\\Data\\dodivarav.exe", host, L"-settingsfile", settingsPath(), L"-wndclass",
-                L"viewer1a2b3c4d"};
+        return expected::viewerArguments(folder, host, TEST_DRIVE_SERIAL);
     }
 
-    std::wstring settingsPath() const { return folder + L"\\Data\\viewer_settings.ini"; }
+    std::wstring settingsPath() const { return expected::viewerSettingsPath(folder); }
     void writeHistory(const std::wstring& entries, const std::wstring& limitLine = L"")
     {
         writeUtf16File(settingsPath(), std::wstring(SETTINGS_HEADER) + limitLine + HISTORY_HEADER + entries);
@@ -131,7 +126,7 @@ TEST_F(GuiTest, PanelOpensAsDesignedWithEmptyHistory)
 
     // The controls a user sees, in tab order, with their ids, kinds and texts.
     HWND child = GetWindow(panel, GW_CHILD);
-    for (const TemplateControl& expected : FRONT_PANEL_CONTROLS) {
+    for (const TemplateControl& expected : dialogControlsOf(launcherUnderTest(), IDD_FRONT_PANEL)) {
         SCOPED_TRACE(wideToUtf8(expected.text));
         ASSERT_NE(child, nullptr);
         EXPECT_EQ(GetDlgCtrlID(child), expected.id == -1 ? 0xFFFF : expected.id);

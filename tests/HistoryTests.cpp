@@ -1,6 +1,7 @@
 // The recent-connections store on real settings files, through the platform's
 // private-profile calls, with the front panel's own dialog procedure and
 // template. The store reads the file beside this test program: bin\Data.
+#include "Expected.h"
 #include "TestSupport.h"
 
 #include "../res/resource.h"
@@ -14,8 +15,8 @@
 
 namespace {
 
-const wchar_t SETTINGS[] = L"80000001\\Software\\Durmont\\DODivarav\\Settings";
-const wchar_t HISTORY[] = L"80000001\\Software\\Durmont\\DODivarav\\History";
+const wchar_t* const SETTINGS = expected::SETTINGS_SECTION;
+const wchar_t* const HISTORY = expected::HISTORY_SECTION;
 
 std::wstring header(const wchar_t* section)
 {
@@ -356,12 +357,14 @@ TEST_F(HistoryTest, ClearLeavesKeysOutsideTheRangeAndTheSettings)
 // What goes is what the platform's own deletions take.
 TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
 {
-    const std::string settings = "; the viewer's\r\n[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\n"
-                                 "Other=!caf\xe9 z\xfcrich\r\n";
-    const std::string history = "[80000001\\Software\\Durmont\\DODivarav\\History]\r\n";
-    auto entry = [](const std::string& text) {
-        return "[80000001\\Software\\Durmont\\DODivarav\\History\\" + text + "]\r\n";
-    };
+    const std::string settingsHeader = wideToUtf8(header(SETTINGS));
+    const std::string settings = "; the viewer's\r\n" + settingsHeader + "Other=!caf\xe9 z\xfcrich\r\n";
+    const std::string history = wideToUtf8(header(HISTORY));
+    auto entry = [&](const std::string& text) { return "[" + wideToUtf8(HISTORY) + "\\" + text + "]\r\n"; };
+    // A second History section, in other letter case.
+    std::wstring otherCase = header(HISTORY);
+    CharLowerBuffW(&otherCase[0], static_cast<DWORD>(otherCase.size()));
+    const std::string secondHistory = wideToUtf8(otherCase);
     struct Case {
         int selected; // the line deleted; -1: the list cleared
         Lines listed;
@@ -378,16 +381,14 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
         // not read.
         {0, {L"alpha", L"Alpha", L"alpha"},
          settings + history + " 0 = !alpha\r\n2=!Alpha\r\n3=!alpha\n" + entry("ALPHA") + "A=1\r\n" +
-             entry("alpha") + "B=2\r\n[80000001\\software\\durmont\\dodivarav\\history]\r\n4=!alpha\r\n",
-         settings + history + "2=!Alpha\r\n[80000001\\software\\durmont\\dodivarav\\history]\r\n4=!alpha\r\n"},
+             entry("alpha") + "B=2\r\n" + secondHistory + "4=!alpha\r\n",
+         settings + history + "2=!Alpha\r\n" + secondHistory + "4=!alpha\r\n"},
         // Quotes are stripped as the platform reads; a key without "=" and one
         // at the limit stay.
         {-1, {L"quoted", L"two"},
-         "[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\nHistoryLimit=d3\r\n" + history +
-             "0=\"!quoted\"\r\n1\r\n2=!two\r\n3=!three\r\n" + entry("quoted") + "X=1\r\n" + entry("two") +
-             "Y=2\r\n" + entry("three") + "Z=3",
-         "[80000001\\Software\\Durmont\\DODivarav\\Settings]\r\nHistoryLimit=d3\r\n" + history +
-             "1\r\n3=!three\r\n" + entry("three") + "Z=3"},
+         settingsHeader + "HistoryLimit=d3\r\n" + history + "0=\"!quoted\"\r\n1\r\n2=!two\r\n3=!three\r\n" +
+             entry("quoted") + "X=1\r\n" + entry("two") + "Y=2\r\n" + entry("three") + "Z=3",
+         settingsHeader + "HistoryLimit=d3\r\n" + history + "1\r\n3=!three\r\n" + entry("three") + "Z=3"},
     };
     auto widen = [](const std::string& text) {
         std::wstring wide(text.size(), L'\0');
@@ -456,7 +457,7 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
 
     // Garbage and NUL bytes around the sections.
     std::string garbage("\x01\x02garbage\0\0[broken\r\n=novalue\r\n", 29);
-    garbage += "[80000001\\Software\\Durmont\\DODivarav\\History]\r\n0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
+    garbage += wideToUtf8(header(HISTORY)) + "0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
     writeBytes(path, garbage);
     fillHistoryList(state);
     EXPECT_FALSE(lines().empty());

@@ -1,6 +1,7 @@
 // The launch actions, run by a probe (or by the launcher under test) placed on
 // the test drive with the stand-ins in its Data folder: what each program
 // receives, and when.
+#include "Expected.h"
 #include "GuiDriver.h"
 
 #include "../res/resource.h"
@@ -12,7 +13,7 @@ protected:
     void SetUp() override
     {
         if (!testDrivesMapped())
-            GTEST_SKIP() << "test drives are mapped by scripts/run-tests.sh";
+            GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
         removeTree(L"E:\\launch");
         makeFolders(L"E:\\launch");
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", LOG);
@@ -42,8 +43,11 @@ protected:
 
 std::wstring viewerLine(const std::wstring& folder, const std::wstring& host, const std::wstring& identity)
 {
-    return L"\"" + folder + L"\\Data\\dodivarav.exe\" " + host + L" -settingsfile \"" + folder +
-           L"\\Data\\viewer_settings.ini\" -wndclass viewer" + identity + L" ";
+    return expected::received(expected::viewerLine(folder, host, identity));
+}
+std::wstring serverLine(const std::wstring& folder)
+{
+    return expected::received(expected::serverLine(folder));
 }
 
 TEST_F(LaunchTest, EachActionHandsItsProgramTheExactLine)
@@ -66,15 +70,14 @@ TEST_F(LaunchTest, EachActionHandsItsProgramTheExactLine)
     EXPECT_EQ(runAction(folder, L"listen"), 11u);
     EXPECT_EQ(runAction(folder, L"server"), 11u);
 
-    std::vector<std::wstring> expected = {
+    std::vector<std::wstring> lines = {
         viewerLine(folder, L"myhost::443", TEST_DRIVE_SERIAL),
-        L"\"E:\\launch\\Apps\\Data\\dodivarav.exe\"  -settingsfile \"E:\\launch\\Apps\\Data\\viewer_settings.ini\" "
-        L"-wndclass viewer1a2b3c4d ",
+        viewerLine(folder, L"", TEST_DRIVE_SERIAL),
         viewerLine(folder, L"my\"host:1", TEST_DRIVE_SERIAL),
-        viewerLine(folder, L"-listen", TEST_DRIVE_SERIAL),
-        L"\"E:\\launch\\Apps\\Data\\WinZRX.exe\" -runwithinifile \"E:\\launch\\Apps\\Data\\server_settings.ini\" ",
+        viewerLine(folder, expected::LISTEN_SWITCH, TEST_DRIVE_SERIAL),
+        serverLine(folder),
     };
-    EXPECT_EQ(logged(), expected);
+    EXPECT_EQ(logged(), lines);
 }
 
 TEST_F(LaunchTest, FolderWithBlanksNeverRunsAPlantedProgram)
@@ -96,7 +99,7 @@ TEST_F(LaunchTest, FolderWithBlanksNeverRunsAPlantedProgram)
     ASSERT_EQ(ran.size(), 2u);
     EXPECT_EQ(ran[0], folder + L"\\Data\\dodivarav.exe");
     EXPECT_EQ(ran[1], folder + L"\\Data\\WinZRX.exe");
-    EXPECT_EQ(logged()[0], viewerLine(folder, L"-listen", TEST_DRIVE_SERIAL));
+    EXPECT_EQ(logged()[0], viewerLine(folder, expected::LISTEN_SWITCH, TEST_DRIVE_SERIAL));
 }
 
 TEST_F(LaunchTest, LongLinesAreStartedWholeAndTooLongOnesRefused)
@@ -118,8 +121,7 @@ TEST_F(LaunchTest, LongLinesAreStartedWholeAndTooLongOnesRefused)
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], viewerLine(folder, host, TEST_DRIVE_SERIAL));
     EXPECT_GT(lines[0].size(), 500u);
-    EXPECT_EQ(lines[1], L"\"" + folder + L"\\Data\\WinZRX.exe\" -runwithinifile \"" + folder +
-                            L"\\Data\\server_settings.ini\" ");
+    EXPECT_EQ(lines[1], serverLine(folder));
     EXPECT_EQ(lines[2], viewerLine(folder, std::wstring(30000, L'h'), TEST_DRIVE_SERIAL));
 }
 

@@ -1,6 +1,7 @@
 // The release package, unzipped onto a test drive by check_package.sh:
 // KORVANE_PACKAGE is the folder as unzipped, KORVANE_PACKAGE_DRIVE a copy with
 // the stand-ins in its Data folder.
+#include "Expected.h"
 #include "GuiDriver.h"
 
 #include "../res/resource.h"
@@ -84,7 +85,7 @@ TEST(Package, UnzippedWithTheTwoProgramsItConnectsToARecentConnection)
     const std::wstring log = folder + L"\\standins.log";
     ScopedEnvironment logging(L"KORVANE_STANDIN_LOG", log);
     writeUtf16File(folder + L"\\Data\\viewer_settings.ini",
-                   L"[80000001\\Software\\Durmont\\DODivarav\\History]\r\n0=xwork.example::5901\r\n1=xlab:1\r\n");
+                   expected::sectionHeader(expected::HISTORY_SECTION) + L"0=xwork.example::5901\r\n1=xlab:1\r\n");
 
     LauncherProcess launcher = startLauncher(folder);
     HWND panel = nullptr;
@@ -93,9 +94,8 @@ TEST(Package, UnzippedWithTheTwoProgramsItConnectsToARecentConnection)
     EXPECT_EQ(windowText(GetDlgItem(panel, IDC_HOST_EDIT)), L"work.example::5901");
     clickButton(GetDlgItem(panel, IDC_CONNECT));
     EXPECT_EQ(waitForEnd(launcher), 0u);
-    EXPECT_EQ(readLogLines(log), std::vector<std::wstring>{L"\"" + folder + L"\\Data\\dodivarav.exe\" work.example::5901 "
-                                                           L"-settingsfile \"" + folder + L"\\Data\\viewer_settings.ini\" "
-                                                           L"-wndclass viewer1a2b3c4d "});
+    EXPECT_EQ(readLogLines(log), std::vector<std::wstring>{expected::received(
+                                     expected::viewerLine(folder, L"work.example::5901", TEST_DRIVE_SERIAL))});
 }
 
 } // namespace

@@ -4,66 +4,9 @@
 
 #include "version.h"
 
-#include <cstring>
 #include <cwchar>
 
 namespace {
-
-// Reads a DLGTEMPLATE and its items as the platform lays them out.
-class TemplateReader {
-public:
-    explicit TemplateReader(const void* data) : m_at(static_cast<const BYTE*>(data)) {}
-
-    DWORD dword()
-    {
-        DWORD value;
-        memcpy(&value, m_at, 4);
-        m_at += 4;
-        return value;
-    }
-    WORD word()
-    {
-        WORD value;
-        memcpy(&value, m_at, 2);
-        m_at += 2;
-        return value;
-    }
-    short number() { return static_cast<short>(word()); }
-    // A zero-terminated text, or 0xFFFF and an ordinal (returned as "#n").
-    std::wstring textOrOrdinal()
-    {
-        WORD first = word();
-        if (first == 0xFFFF)
-            return L"#" + std::to_wstring(word());
-        std::wstring text;
-        for (WORD c = first; c != 0; c = word())
-            text += static_cast<wchar_t>(c);
-        return text;
-    }
-    void alignToDword()
-    {
-        while (reinterpret_cast<uintptr_t>(m_at) % 4 != 0)
-            m_at++;
-    }
-    void skip(size_t bytes) { m_at += bytes; }
-
-private:
-    const BYTE* m_at;
-};
-
-// Class names as the template may store them: by name or by ordinal.
-std::wstring kindName(const std::wstring& stored)
-{
-    if (stored == L"#128")
-        return L"Button";
-    if (stored == L"#129")
-        return L"Edit";
-    if (stored == L"#130")
-        return L"Static";
-    if (stored == L"#131")
-        return L"ListBox";
-    return stored;
-}
 
 class LauncherResources : public ::testing::Test {
 protected:
@@ -118,7 +61,8 @@ protected:
             EXPECT_EQ(r.number(), c.width);
             EXPECT_EQ(r.number(), c.height);
             EXPECT_EQ(r.word(), static_cast<WORD>(c.id));
-            EXPECT_EQ(_wcsicmp(kindName(r.textOrOrdinal()).c_str(), c.kind), 0);
+            const wchar_t* named = r.at();
+            EXPECT_EQ(_wcsicmp(kindName(r.textOrOrdinal(), named), c.kind), 0);
             std::wstring text = r.textOrOrdinal();
             if (c.text != nullptr)
                 EXPECT_EQ(text, c.text);

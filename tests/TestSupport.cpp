@@ -19,7 +19,7 @@ std::wstring launcherUnderTest()
     // The harness (which maps the drives) always names it: a lost name must
     // not quietly test the test build's launcher instead.
     if (testDrivesMapped())
-        ADD_FAILURE() << "scripts/run-tests.sh names no launcher under test (KORVANE_LAUNCHER)";
+        ADD_FAILURE() << "the tests' properties name no launcher under test (KORVANE_LAUNCHER)";
     return ownFolder() + L"\\KorvanePortable.exe";
 }
 
@@ -31,9 +31,9 @@ bool testDrivesMapped()
     if (GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
         _snwprintf(text, 15, L"%.8x", static_cast<unsigned>(serial));
     bool mapped = std::wstring(text) == TEST_DRIVE_SERIAL;
-    // Under scripts/run-tests.sh (which names the launcher) a skip would hide a broken harness.
+    // Under ctest (whose properties name the launcher) a skip would hide a broken harness.
     if (!mapped && GetEnvironmentVariableW(L"KORVANE_LAUNCHER", nullptr, 0) != 0)
-        ADD_FAILURE() << "scripts/run-tests.sh maps the test drives, but E: is not one of them";
+        ADD_FAILURE() << "the tests' Wine fixture maps the test drives, but E: is not one of them";
     return mapped;
 }
 

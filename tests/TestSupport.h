@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// Drives that the test run maps into its Wine prefix, with known serials.
+// Drives that the tests' Wine fixture maps into its prefix, with known serials
+// (tests/CMakeLists.txt names them).
 const wchar_t TEST_DRIVE[] = L"E:";
 const wchar_t TEST_DRIVE_SERIAL[] = L"1a2b3c4d";
 const wchar_t OTHER_TEST_DRIVE[] = L"F:";
@@ -17,12 +18,12 @@ const wchar_t OTHER_TEST_DRIVE_SERIAL[] = L"00c0ffee";
 std::wstring ownFolder();
 
 // The launcher that the tests start: the file named by KORVANE_LAUNCHER, which
-// scripts/run-tests.sh sets (the release launcher in the 32-bit lane), else
+// the tests' properties set (the release launcher in the 32-bit build), else
 // the one built beside the test program.
 std::wstring launcherUnderTest();
 
-// True when the test drives of the harness are mapped (the run goes through
-// scripts/run-tests.sh); tests that need them skip otherwise.
+// True when the test drives of the harness are mapped (the tests run through
+// ctest, whose fixture maps them); tests that need them skip otherwise.
 bool testDrivesMapped();
 
 void makeFolders(const std::wstring& path);

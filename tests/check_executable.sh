@@ -2,12 +2,12 @@
 # Checks the shipped launcher as built: a stripped 32-bit GUI program with
 # ASLR, DEP and terminal-server awareness that imports only system DLLs, and
 # the very file that the package holds (KORVANE_PACKAGE_ZIP).
-# The launcher comes from the argument or from KORVANE_RELEASE_EXE, which
-# scripts/run-tests.sh sets after building the release.
+# The launcher comes from the argument or from KORVANE_RELEASE_EXE, and the
+# package from KORVANE_PACKAGE_ZIP, which the test's properties set.
 set -u
 exe=${1:-${KORVANE_RELEASE_EXE:-}}
 if [ -z "$exe" ]; then
-  echo "skipped: run through scripts/run-tests.sh, which builds the release launcher"
+  echo "skipped: run with ctest, whose properties name the release launcher"
   exit 77
 fi
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Inside the 32-bit lane's private user and mount namespace (see
-# korvane_in_32bit_lane in common.sh): mounts this namespace's own
+# Inside the 32-bit lane's private user and mount namespace (see start_lane
+# in harness.sh): mounts this namespace's own
 # binfmt_misc, registers i386 ELF programs with qemu-i386, then runs the
 # command. Arguments: qemu-i386, then the command.
 set -euo pipefail
@@ -12,8 +12,9 @@ if ! mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
   exit 1
 fi
 # This binfmt_misc starts empty: where the kernel runs 32-bit code itself
-# (a machine-wide emulator made the lane look necessary), nothing is needed.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# (a machine-wide emulator made the lane look necessary), nothing is needed,
+# unless KORVANE_FORCE_LANE asks for the emulator all the same.
+if [ -z "${KORVANE_FORCE_LANE:-}" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
   exec "$@"
 fi
 # The magic and mask of an i386 ELF executable. P keeps argv[0], O hands
