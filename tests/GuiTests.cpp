@@ -385,7 +385,15 @@ TEST_F(GuiTest, LauncherWaitsForItsChildAndIgnoresTheCloseMessageMeanwhile)
     SetEnvironmentVariableW(L"KORVANE_STANDIN_WAIT", L"korvane-test-release-gui");
     open();
     typeInto(control(IDC_HOST_EDIT), L"myhost");
+    // A Connect handled before the close message launches all the same: the
+    // launcher's thread is held while both are posted.
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, launcher.thread);
+    ASSERT_NE(thread, nullptr);
+    SuspendThread(thread);
     clickButton(control(IDC_CONNECT));
+    postCloseMessage(loaderClass);
+    ResumeThread(thread);
+    CloseHandle(thread);
     ASSERT_TRUE(waitFor([&] { return !launched().empty(); })) << "the viewer did not start";
     EXPECT_TRUE(waitFor([&] { return panelGone(); })) << "the panel stays closed while the viewer runs";
 

@@ -70,9 +70,16 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
         while (close > begin && close[-1] != L']')
             close--;
         if (close > begin + 1) {
+            // The name between the brackets, blanks trimmed.
+            const wchar_t* name = begin + 1;
+            const wchar_t* nameEnd = close - 1;
+            while (name < nameEnd && isProfileBlank(*name))
+                name++;
+            while (nameEnd > name && isProfileBlank(nameEnd[-1]))
+                nameEnd--;
             line.kind = SettingsLineKind::Section;
-            line.name = begin + 1;
-            line.nameLength = untilZero(line.name, static_cast<size_t>(close - 1 - line.name));
+            line.name = name;
+            line.nameLength = untilZero(name, static_cast<size_t>(nameEnd - name));
             return;
         }
     }
@@ -91,9 +98,11 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
     }
 }
 
-// Splits the text at its line feeds: 8-bit text read line by line in
-// codePage, or UTF-16 units. The decoded text is never longer, in units,
-// than the bytes it comes from.
+// Splits the text into lines as the platform's reader does: a line ends at a
+// line feed, a carriage return, or both. 8-bit text is read line by line in
+// its code page; in a double-byte code page a lead byte takes the byte after
+// it, whatever it is, as the platform's reading of the whole file does. The
+// decoded text is never longer, in units, than the bytes it comes from.
 void splitLines(SettingsFile& file, Encoding encoding)
 {
     const char* bytes = file.bytes.get();
@@ -106,18 +115,32 @@ void splitLines(SettingsFile& file, Encoding encoding)
             return static_cast<wchar_t>(at[0]);
         return static_cast<wchar_t>(encoding == Encoding::Utf16Le ? at[0] | at[1] << 8 : at[1] | at[0] << 8);
     };
+    const UINT codePage = encoding == Encoding::Utf8 ? CP_UTF8 : GetACP();
+    bool lead[256] = {};
+    CPINFO info;
+    if (encoding == Encoding::Ansi && GetCPInfo(codePage, &info) && info.MaxCharSize == 2) {
+        for (int b = 0x80; b < 256; b++)
+            lead[b] = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(b)) != FALSE;
+    }
+    auto lineEnd = [&](size_t i) {
+        while (i < units) {
+            wchar_t c = unitAt(i);
+            if (c == L'\n')
+                return i + 1;
+            if (c == L'\r')
+                return i + 1 < units && unitAt(i + 1) == L'\n' ? i + 2 : i + 1;
+            i += !wide && c < 256 && lead[c] && i + 1 < units ? 2 : 1;
+        }
+        return units;
+    };
     size_t count = 1;
-    for (size_t i = 0; i < units; i++)
-        count += unitAt(i) == L'\n';
+    for (size_t first = 0; first < units; first = lineEnd(first))
+        count++;
     file.lines.reset(new SettingsLine[count]);
     file.text.reset(allocateWideArray(units + 1));
-    UINT codePage = encoding == Encoding::Utf8 ? CP_UTF8 : CP_ACP;
     size_t used = 0;
     for (size_t first = 0; first < units;) {
-        size_t last = first;
-        while (last < units && unitAt(last) != L'\n')
-            last++;
-        size_t next = last < units ? last + 1 : units;
+        size_t next = lineEnd(first);
         wchar_t* text = file.text.get() + used;
         size_t length = next - first;
         if (wide) {
@@ -189,10 +212,10 @@ bool readSettingsFile(const wchar_t* path, SettingsFile& file)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     // Opened for writing too, though nothing is written through it: a file
-    // that could not be written could not be replaced either. Others may
-    // only read it meanwhile.
-    FileHandle handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // that another program holds against writing is left as it is, as the
+    // platform's writer would have to leave it.
+    FileHandle handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (handle.handle == INVALID_HANDLE_VALUE || !readWhole(handle.handle, file)) {
         file = SettingsFile();
         return false;
@@ -258,6 +281,9 @@ size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity
 
 void foldCase(wchar_t* text, size_t length)
 {
-    if (length > 0)
-        CharLowerBuffW(text, static_cast<DWORD>(length));
+    // The platform folds the ASCII letters only: "É" and "é" name two sections.
+    for (size_t i = 0; i < length; i++) {
+        if (text[i] >= L'A' && text[i] <= L'Z')
+            text[i] = static_cast<wchar_t>(text[i] - L'A' + L'a');
+    }
 }

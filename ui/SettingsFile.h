@@ -18,7 +18,7 @@ struct SettingsLine {
     size_t start;
     size_t end;
     SettingsLineKind kind;
-    // A section's name, between "[" and the last "]"; a key's name, blanks
+    // A section's name, between "[" and the last "]", or a key's name, blanks
     // trimmed. Both end at a zero character, as the platform reads them.
     const wchar_t* name;
     size_t nameLength;
@@ -54,5 +54,6 @@ bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const bo
 size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity);
 
 // Folds letter case in place: the platform matches section and key names
-// regardless of case, so two names match when their folded forms are equal.
+// regardless of the case of ASCII letters, so two names match when their
+// folded forms are equal.
 void foldCase(wchar_t* text, size_t length);
