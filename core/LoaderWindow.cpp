@@ -30,6 +30,22 @@ void endModalLoops()
         ReleaseCapture();
 }
 
+BOOL CALLBACK findVisibleWindow(HWND window, LPARAM found)
+{
+    if (!IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+// True while the thread shows a window: the front panel, or a box over it.
+bool isPanelShown()
+{
+    bool found = false;
+    EnumThreadWindows(GetCurrentThreadId(), findVisibleWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 } // namespace
 
 LoaderWindow* createLoaderWindow(LoaderWindow* record, HINSTANCE instance, const wchar_t* className)
@@ -64,8 +80,13 @@ LRESULT CALLBACK loaderWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         SetTimer(window, CLOSE_RETRY_TIMER, CLOSE_RETRY_MS, nullptr);
         return 0;
     }
-    if (message == WM_TIMER && wParam == CLOSE_RETRY_TIMER && closeRequested) {
-        endModalLoops();
+    if (message == WM_TIMER && wParam == CLOSE_RETRY_TIMER) {
+        // Once no window is shown there is no loop left to end: the panel has
+        // closed, or a child runs and the close message is ignored.
+        if (isPanelShown())
+            endModalLoops();
+        else
+            KillTimer(window, CLOSE_RETRY_TIMER);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

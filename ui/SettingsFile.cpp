@@ -212,8 +212,8 @@ bool readSettingsFile(const wchar_t* path, SettingsFile& file)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     // Opened for writing too, though nothing is written through it: a file
-    // that another program holds against writing is left as it is, as the
-    // platform's writer would have to leave it.
+    // that another program holds against writing is left as it is. One that
+    // it merely holds open stays too: a file in use cannot be replaced.
     FileHandle handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (handle.handle == INVALID_HANDLE_VALUE || !readWhole(handle.handle, file)) {

@@ -41,11 +41,14 @@ struct SettingsFile {
 // Reads the whole file and splits it into lines. False, with nothing read,
 // when the file is missing, cannot be read whole, or could not be replaced
 // afterwards: it is read-only, or another program holds it against writing.
+// (A file that another program holds open at all is not replaced either: see
+// replaceWithoutLines.)
 bool readSettingsFile(const wchar_t* path, SettingsFile& file);
 
 // Writes the file without the lines marked in removed (one flag per line)
 // beside the old file, then puts it in the old file's place. False, with the
-// old file as it was, when anything fails.
+// old file as it was, when anything fails, also when another program holds
+// the old file open: it cannot be replaced then.
 bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const bool* removed);
 
 // The length of a key's value as the platform's reading call returns it into
