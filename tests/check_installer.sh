@@ -57,7 +57,9 @@ namespace_run() {
 while IFS='|' read -r name prepare want target line; do
   find "$work" -mindepth 1 -maxdepth 1 ! -name zip ! -name setup.exe -exec rm -rf {} +
   case $prepare in
-    old|running|readonly|full) prepare_old ;;
+    old|running|readonly) prepare_old ;;
+    # An old launcher of 1 KB: the new files do not fit even in place of the old.
+    full) prepare_old && truncate -s 1000 "$old/KorvanePortable.exe" ;;
     noinfo) prepare_old && rm "$old/App/AppInfo/appinfo.ini" ;;
     link*) prepare_old && mkdir -p "$work/elsewhere/dir" && echo mine >"$work/elsewhere/dir/mine.txt" &&
            echo mine >"$work/elsewhere/file.txt" && ln -s "$work/elsewhere/${prepare#link}" "$old/App/link" ;;
