@@ -234,6 +234,7 @@ Function CheckReplaceable
   StrLen $2 $INSTDIR
   StrCpy $2 $R9 "" $2
   ${If} $R1 != ""
+  ${AndIf} $InstFinal != ""
   ${AndIf} $R1 != "$InstFinal$2"
     StrCpy $1 1
   ${EndIf}
