@@ -8,7 +8,8 @@
 ; It installs into <DESTINATION>\KorvanePortable, or into the folder that /D=
 ; or its one folder page names. An upgrade replaces the launcher, the guide,
 ; App and Other and keeps Data as it is. It writes nothing else: no registry
-; keys, no uninstaller, and it uses no plug-ins, so nothing goes to TEMP.
+; keys, no uninstaller. Its one plug-in (System, to see links) goes to a
+; folder in TEMP that NSIS removes when the installer ends.
 ; Exit codes: 0 installed, 1 cancelled by the user, 2 refused or failed.
 
 Unicode true
@@ -46,6 +47,8 @@ Var Destination
 Var AutoClose
 Var Refusal
 Var Created
+Var Stage
+Var InstFinal
 
 ; The text of $CMDLINE from index $0 up to the next blank that begins a
 ; switch (" /" or " "/"), trailing blanks cut: the unquoted value of a
@@ -175,41 +178,138 @@ FunctionEnd
 
 Function .onInit
   Call ParseCommandLine
-  ; /DESTINATION= names the parent folder, as a Platform passes it.
+  ; /DESTINATION= names the parent folder, as a Platform passes it, with "\"
+  ; or "/" between its parts; a folder that already is this program's is
+  ; upgraded itself rather than given a second copy inside.
   ${If} $Destination != ""
+    StrCpy $0 0
+    StrCpy $2 ""
+    ${Do}
+      StrCpy $1 $Destination 1 $0
+      ${IfThen} $1 == "" ${|} ${ExitDo} ${|}
+      ${IfThen} $1 == "/" ${|} StrCpy $1 "\" ${|}
+      StrCpy $2 "$2$1"
+      IntOp $0 $0 + 1
+    ${Loop}
+    StrCpy $Destination $2
     ${Do}
       StrCpy $1 $Destination 1 -1
       ${IfThen} $1 != "\" ${|} ${ExitDo} ${|}
       StrCpy $Destination $Destination -1
     ${Loop}
-    StrCpy $INSTDIR "$Destination\KorvanePortable"
+    ReadINIStr $1 "$Destination\App\AppInfo\appinfo.ini" Details AppID
+    ${If} $1 == "KorvanePortable"
+      StrCpy $INSTDIR $Destination
+    ${Else}
+      StrCpy $INSTDIR "$Destination\KorvanePortable"
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
-; Locate's call for each file that an upgrade replaces: one that cannot be
-; opened for writing (in use, read-only) would stop the upgrade half way.
+; $R1: the path that Windows opens for $R0 with links and junctions resolved,
+; or "" where it cannot tell (Windows XP has no GetFinalPathNameByHandle).
+Function FinalPath
+  StrCpy $R1 ""
+  System::Call 'kernel32::CreateFileW(w R0, i 0, i 7, p 0, i 3, i 0x02000000, p 0) p .r0'
+  ${If} $0 != -1
+    System::Call 'kernel32::GetFinalPathNameByHandleW(p r0, w .R1, i ${NSIS_MAX_STRLEN}, i 0) i .r1'
+    ${If} $1 == error
+    ${OrIf} $1 == 0
+      StrCpy $R1 ""
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r0)'
+  ${EndIf}
+FunctionEnd
+
+; Checks $R9, a file or folder that an upgrade replaces or removes (Locate
+; calls it for each one inside App and Other). A link or junction is refused:
+; deleting through it, or writing into it, would reach what it points to
+; (under Wine even a link to a file: deleting it deletes its target). A file
+; that cannot be opened for writing (in use, read-only) would stop the upgrade.
 Function CheckReplaceable
-  ClearErrors
-  FileOpen $0 $R9 a
-  ${If} ${Errors}
-    StrCpy $Refusal "$R9 is in use or read-only, so $INSTDIR cannot be upgraded. Close the program that uses it, or clear its read-only attribute, and try again. Nothing was changed."
+  StrCpy $R0 $R9
+  Call FinalPath
+  System::Call 'kernel32::GetFileAttributesW(w R9) i .r0'
+  IntOp $1 $0 & 0x400
+  StrLen $2 $INSTDIR
+  StrCpy $2 $R9 "" $2
+  ${If} $R1 != ""
+  ${AndIf} $InstFinal != ""
+  ${AndIf} $R1 != "$InstFinal$2"
+    StrCpy $1 1
+  ${EndIf}
+  ${If} $1 != 0
+    StrCpy $Refusal "$R9 is a link to another place (a symbolic link or junction): an upgrade would delete what it points to. Nothing was changed; remove the link, or move it out of $INSTDIR, and try again."
+  ${ElseIf} ${FileExists} "$R9\*.*"
+  ${Else}
+    ClearErrors
+    FileOpen $0 $R9 a
+    ${If} ${Errors}
+      StrCpy $Refusal "$R9 is in use or read-only, so $INSTDIR cannot be upgraded. Close the program that uses it, or clear its read-only attribute, and try again. Nothing was changed."
+    ${Else}
+      FileClose $0
+    ${EndIf}
+  ${EndIf}
+  ${If} $Refusal != ""
     Push StopLocate
   ${Else}
-    FileClose $0
     Push ""
   ${EndIf}
 FunctionEnd
 
+; Removes the folders that CheckTarget created for a new install, from
+; $INSTDIR up to $Created, each only if empty.
+Function RemoveCreated
+  ${If} $Created != ""
+    StrCpy $0 $INSTDIR
+    ${Do}
+      RMDir $0
+      ${IfThen} $0 == $Created ${|} ${ExitDo} ${|}
+      ${GetParent} $0 $0
+      ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
+    ${Loop}
+    StrCpy $Created ""
+  ${EndIf}
+FunctionEnd
+
+; True (1 in $0) when $INSTDIR holds our launcher and nothing but the names
+; that a package of ours puts at its top: a folder whose upgrade stopped
+; before appinfo.ini was written is still ours, and may be repaired.
+Function HoldsOnlyOurs
+  StrCpy $0 0
+  ${IfNot} ${FileExists} "$INSTDIR\KorvanePortable.exe"
+    Return
+  ${EndIf}
+  StrCpy $0 1
+  FindFirst $1 $2 "$INSTDIR\*"
+  ${DoWhile} $2 != ""
+    ${Select} $2
+      ${Case5} "." ".." "KorvanePortable.exe" "help.html" "LICENSE.txt"
+      ${Case3} "App" "Other" "Data"
+      ${CaseElse}
+        StrCpy $0 0
+    ${EndSelect}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+FunctionEnd
 ; Sets $Refusal to why nothing may be written into $INSTDIR, or to "". All is
 ; checked before anything is written, so a refused install changes nothing.
+; Leaves in $Stage a name for a new folder inside $INSTDIR that is free.
 Function CheckTarget
   StrCpy $Refusal ""
-  StrCpy $Created ""
   ${If} ${FileExists} "$INSTDIR\*.*"
-    ${DirState} "$INSTDIR" $0
+    ${DirState} "$INSTDIR" $3
     ReadINIStr $1 "$INSTDIR\App\AppInfo\appinfo.ini" Details AppID
-    ${If} $0 == 1
-    ${AndIf} $1 != "KorvanePortable"
+    Call HoldsOnlyOurs
+    ${If} $1 == "KorvanePortable"
+    ${OrIf} $0 == 1
+    ${OrIf} $3 == 0
+    ${ElseIf} ${FileExists} "$INSTDIR\Data\*.*"
+    ${AndIfNot} ${FileExists} "$INSTDIR\KorvanePortable.exe"
+      StrCpy $Refusal "$INSTDIR holds a Data folder but no Korvane Portable Edition (no KorvanePortable.exe, no App\AppInfo\appinfo.ini), so it is not taken for this program's. Nothing was changed. If that Data is Korvane Portable Edition's, move it out, install, and move it back over the new, empty Data folder."
+      Return
+    ${Else}
       StrCpy $Refusal "$INSTDIR already holds something other than Korvane Portable Edition. Nothing was changed; choose an empty folder or one that holds Korvane Portable Edition."
       Return
     ${EndIf}
@@ -217,13 +317,23 @@ Function CheckTarget
     StrCpy $Refusal "$INSTDIR is a file, not a folder. Nothing was changed."
     Return
   ${Else}
+    ; The outermost missing folder, so that a failed install removes all it made.
+    StrCpy $Created $INSTDIR
+    ${Do}
+      ${GetParent} $Created $0
+      ${If} $0 == ""
+      ${OrIf} ${FileExists} "$0\*.*"
+        ${ExitDo}
+      ${EndIf}
+      StrCpy $Created $0
+    ${Loop}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}
       StrCpy $Refusal "Cannot create $INSTDIR. Is the drive write-protected? Nothing was changed."
+      Call RemoveCreated
       Return
     ${EndIf}
-    StrCpy $Created 1
   ${EndIf}
   ; A running launcher, or one on a write-protected drive, cannot be opened
   ; for writing; nor can any other file of an upgrade then.
@@ -236,22 +346,46 @@ Function CheckTarget
     ${EndIf}
     FileClose $0
   ${EndIf}
-  ${Locate} "$INSTDIR" "/L=F /G=0" CheckReplaceable
-  ${IfThen} $Refusal != "" ${|} Return ${|}
-  ${Locate} "$INSTDIR\App" "/L=F" CheckReplaceable
-  ${IfThen} $Refusal != "" ${|} Return ${|}
-  ${Locate} "$INSTDIR\Other" "/L=F" CheckReplaceable
-  ${IfThen} $Refusal != "" ${|} Return ${|}
-  ; Last, as it writes: a folder with none of these files may still be read-only.
+  ; What an upgrade replaces or removes, and only that: the user's own files
+  ; beside them may be in use.
+  StrCpy $R0 $INSTDIR
+  Call FinalPath
+  StrCpy $InstFinal $R1
+  ${ForEach} $R3 0 4 + 1
+    ${Select} $R3
+      ${Case} 0
+        StrCpy $R9 "$INSTDIR\KorvanePortable.exe"
+      ${Case} 1
+        StrCpy $R9 "$INSTDIR\help.html"
+      ${Case} 2
+        StrCpy $R9 "$INSTDIR\LICENSE.txt"
+      ${Case} 3
+        StrCpy $R9 "$INSTDIR\App"
+      ${Case} 4
+        StrCpy $R9 "$INSTDIR\Other"
+    ${EndSelect}
+    ${If} ${FileExists} $R9
+      Call CheckReplaceable
+      Pop $0
+      ${IfThen} $Refusal != "" ${|} Return ${|}
+      ${If} $R3 >= 3
+        ${Locate} "$R9" "/L=FD" CheckReplaceable
+        ${IfThen} $Refusal != "" ${|} Return ${|}
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  ; Last, as it writes: a folder with none of these files may still be
+  ; read-only. The probe's name is one that no file there has.
   ClearErrors
-  FileOpen $0 "$INSTDIR\KorvanePortable-setup.tmp" w
+  GetTempFileName $Stage "$INSTDIR"
   ${If} ${Errors}
+  ${OrIf} $Stage == ""
     StrCpy $Refusal "Cannot write into $INSTDIR. Is the drive write-protected? Nothing was changed."
-    ${IfThen} $Created == 1 ${|} RMDir "$INSTDIR" ${|}
+    StrCpy $Stage ""
+    Call RemoveCreated
     Return
   ${EndIf}
-  FileClose $0
-  Delete "$INSTDIR\KorvanePortable-setup.tmp"
+  Delete $Stage
 FunctionEnd
 
 Function DirectoryLeave
@@ -260,6 +394,46 @@ Function DirectoryLeave
     MessageBox MB_OK|MB_ICONSTOP "$Refusal"
     Abort
   ${EndIf}
+  StrCpy $Stage ""
+FunctionEnd
+
+; Moves each of the names that an upgrade replaces from folder $R0 into
+; folder $R1 where it exists; sets the error flag if a move failed.
+Function MoveOurs
+  StrCpy $R2 0
+  ${ForEach} $R4 0 4 + 1
+    ${Select} $R4
+      ${Case} 0
+        StrCpy $R9 "KorvanePortable.exe"
+      ${Case} 1
+        StrCpy $R9 "help.html"
+      ${Case} 2
+        StrCpy $R9 "LICENSE.txt"
+      ${Case} 3
+        StrCpy $R9 "App"
+      ${Case} 4
+        StrCpy $R9 "Other"
+    ${EndSelect}
+    ${If} ${FileExists} "$R0\$R9"
+      ClearErrors
+      Rename "$R0\$R9" "$R1\$R9"
+      ${IfThen} ${Errors} ${|} StrCpy $R2 1 ${|}
+    ${EndIf}
+  ${Next}
+  ClearErrors
+  ${IfThen} $R2 == 1 ${|} SetErrors ${|}
+FunctionEnd
+
+; Removes what a failed install wrote; what was there before is untouched.
+; NSIS comes here too when it stops on a file it cannot write (a full drive).
+Function .onInstFailed
+  ; Out of the folder first: the working folder cannot be removed.
+  SetOutPath $EXEDIR
+  ${If} $Stage != ""
+    RMDir /r $Stage
+    StrCpy $Stage ""
+  ${EndIf}
+  Call RemoveCreated
 FunctionEnd
 
 Section
@@ -271,28 +445,62 @@ Section
   ${EndIf}
   ${IfThen} $AutoClose == 1 ${|} SetAutoClose true ${|}
 
-  ; What the package brings is replaced as a whole, so that no file of an
-  ; older version stays behind; Data is the user's. Earlier packages kept the
-  ; licence beside the launcher.
-  Delete "$INSTDIR\KorvanePortable.exe"
-  Delete "$INSTDIR\help.html"
-  Delete "$INSTDIR\LICENSE.txt"
-  RMDir /r "$INSTDIR\App"
-  RMDir /r "$INSTDIR\Other"
+  ; The new launcher, guide, App and Other are written into a new folder
+  ; inside $INSTDIR first. Only when all are there are the old ones moved
+  ; aside and the new ones moved in (renames in one folder need no room), so
+  ; a full drive or a failed write leaves the folder as it was.
   ClearErrors
-  SetOutPath "$INSTDIR"
+  CreateDirectory "$Stage\old"
+  SetOutPath $Stage
   File "${STAGE}\KorvanePortable.exe"
   File "${STAGE}\help.html"
   File /r "${STAGE}\App"
   File /r "${STAGE}\Other"
+  SetOutPath $EXEDIR
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "Not every file could be written into $INSTDIR (is the drive full?). Nothing was changed." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  ; Earlier packages kept the licence beside the launcher; it goes with them.
+  StrCpy $R0 $INSTDIR
+  StrCpy $R1 "$Stage\old"
+  Call MoveOurs
+  ${IfNot} ${Errors}
+    StrCpy $R0 $Stage
+    StrCpy $R1 $INSTDIR
+    Call MoveOurs
+    ${If} ${Errors}
+      StrCpy $R0 $INSTDIR
+      StrCpy $R1 $Stage
+      Call MoveOurs
+      SetErrors
+    ${EndIf}
+  ${EndIf}
+  ${If} ${Errors}
+    StrCpy $R0 "$Stage\old"
+    StrCpy $R1 $INSTDIR
+    Call MoveOurs
+    ${If} ${Errors}
+      MessageBox MB_OK|MB_ICONSTOP "The upgrade of $INSTDIR stopped: the old files that could not be moved back are in $Stage\old. Move them back into $INSTDIR." /SD IDOK
+      StrCpy $Stage ""
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "The old files in $INSTDIR could not be replaced (is one in use?). Nothing was changed." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  ; The old files now lie in $Stage\old, and nothing inside them is a link.
+  RMDir /r $Stage
+  StrCpy $Stage ""
+  ClearErrors
   SetOutPath "$INSTDIR\Data"
   SetOverwrite off
   File "${STAGE}\Data\README.txt"
-  ; The installer's working folder would otherwise stay in the new folder.
-  SetOutPath "$EXEDIR"
+  SetOutPath $EXEDIR
   ${If} ${Errors}
-    MessageBox MB_OK|MB_ICONSTOP "Not every file could be written into $INSTDIR. Data was not touched; run the installer again." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "The new version is installed, but Data\README.txt could not be written." /SD IDOK
     SetErrorLevel 2
-    Abort
   ${EndIf}
 SectionEnd

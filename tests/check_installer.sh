@@ -36,16 +36,21 @@ prepare_old() {
   find "$old" -exec touch -h -d @1234567890 {} + && touch -d @1111111111 "$old/Data/sub"
 }
 # A private mount namespace with its own Wine server, in a linked copy of the
-# prefix: a server of the shared prefix would write past the read-only mount.
-read_only_run() {
+# prefix: a server of the shared prefix would write past the mount. "readonly"
+# makes up/ a read-only bind mount; "full" a tmpfs holding up/'s files with
+# 60 KiB to spare, copied out to up.after when the run ends.
+namespace_run() {
   local as_root=(unshare --mount) prefix=$work.prefix
   [ "$(id -u)" -eq 0 ] || as_root=(unshare --user --map-root-user --mount)
   cp -al "$WINEPREFIX" "$prefix"
-  "${as_root[@]}" bash -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" || exit 99
-                           export WINEPREFIX=$2; "$3" "$4" </dev/null; code=$?; wineserver -k; wineserver -w; exit $code' \
-    _ "$work/up" "$prefix" "$wine" "$run"
+  "${as_root[@]}" bash -c 'up=$1; shift
+    if [ "$1" = readonly ]; then mount --bind "$up" "$up" && mount -o remount,bind,ro "$up" || exit 99
+    else tar --format=posix -C "$up" -cf "$up.tar" . && mount -t tmpfs -o size=$(( $(du -sk "$up" | cut -f1) + 60 ))k tmpfs "$up" &&
+         tar -C "$up" -xpf "$up.tar" || exit 99; fi
+    export WINEPREFIX=$2; "$3" "$4" </dev/null; code=$?; wineserver -k; wineserver -w
+    [ "$1" = readonly ] || cp -a "$up" "$up.after"; exit $code' _ "$work/up" "$1" "$prefix" "$wine" "$run"
   local code=$?
-  rm -rf "$prefix"
+  rm -rf "$prefix" "$work/up.tar"
   return $code
 }
 
@@ -53,6 +58,11 @@ while IFS='|' read -r name prepare want target line; do
   find "$work" -mindepth 1 -maxdepth 1 ! -name zip ! -name setup.exe -exec rm -rf {} +
   case $prepare in
     old|running|readonly) prepare_old ;;
+    # An old launcher of 1 KB: the new files do not fit even in place of the old.
+    full) prepare_old && truncate -s 1000 "$old/KorvanePortable.exe" ;;
+    noinfo) prepare_old && rm "$old/App/AppInfo/appinfo.ini" ;;
+    link*) prepare_old && mkdir -p "$work/elsewhere/dir" && echo mine >"$work/elsewhere/dir/mine.txt" &&
+           echo mine >"$work/elsewhere/file.txt" && ln -s "$work/elsewhere/${prepare#link}" "$old/App/link" ;;
     foreign) mkdir -p "$old" && echo "someone else's" >"$old/notes.txt" ;;
   esac
   if [ "$prepare" = running ]; then
@@ -60,21 +70,26 @@ while IFS='|' read -r name prepare want target line; do
     launcher=$!
     "$wine" "$driver" panel </dev/null >/dev/null 2>&1 || fail "$name: the launcher did not start"
   fi
-  before=$(manifest "$work") data=$(manifest "$old/Data" 2>/dev/null)
+  # A full drive's files are seen in the copy made when the run ended; a
+  # failed upgrade there leaves all as it was but the folder's own time.
+  seen=$work && [ "$prepare" = full ] && seen=$work/up
+  state() { if [ "$prepare" = full ]; then content "$1" && manifest "$1/KorvanePortable/Data"; else manifest "$1"; fi; }
+  before=$(state "$seen") data=$(manifest "$old/Data" 2>/dev/null)
+  [ "$prepare" = full ] && seen=$work/up.after
   export KORVANE_COMMAND_LINE=${line//SETUP/\"E:\\installer\\setup.exe\"}
   start=$(date +%s%N)
-  if [ "$prepare" = readonly ]; then read_only_run; else "$wine" "$run" </dev/null; fi
+  case $prepare in readonly|full) namespace_run "$prepare" ;; *) "$wine" "$run" </dev/null ;; esac
   code=$? seconds=$(( ($(date +%s%N) - start) / 1000000 ))e-3
   if [ "$prepare" = running ]; then "$wine" "$driver" close </dev/null >/dev/null 2>&1; wait "$launcher"; fi
   echo "$name: exit $code in $(printf '%.2f' "$seconds") s"
   [ "$code" = "$want" ] || fail "$name: exit code $code, not $want"
   if [ "$want" != 0 ]; then
-    [ "$(manifest "$work")" = "$before" ] || fail "$name: the refused install changed files"
+    [ "$(state "$seen")" = "$before" ] || fail "$name: the refused install changed files"
     continue
   fi
   landed=$(cd "$work" && find . -path ./zip -prune -o -name KorvanePortable.exe -printf '%h\n')
   [ "$landed" = "./$target" ] || fail "$name: installed into '$landed', not '$target'"
-  if [ "$prepare" = old ]; then
+  if [ "$prepare" = old ] || [ "$prepare" = noinfo ]; then
     [ "$(content "$work/$target" Data)" = "$(content "$work/zip/KorvanePortable" Data)" ] || fail "$name: App, Other, launcher or guide not replaced"
     [ "$(manifest "$old/Data")" = "$data" ] || fail "$name: Data changed"
   else
@@ -87,7 +102,13 @@ done <<'CASES'
 /DESTINATION=e  f unquoted|none|0|e  f/KorvanePortable|SETUP /SILENT=true /DESTINATION=E:\installer\e  f /AUTOCLOSE=true
 /D=g h\Mine|none|0|g h/Mine|SETUP /S /D=E:\installer\g h\Mine
 no destination: beside the installer|none|0|KorvanePortable|SETUP /S
+/DESTINATION=fw/ with forward slashes|none|0|fw/KorvanePortable|SETUP /DESTINATION=E:/installer/fw/ /S
 upgrade keeps Data|old|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
+upgrade, /DESTINATION= the app's own folder|old|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\KorvanePortable\ /S
+upgrade repairs a folder without appinfo.ini|noinfo|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
+refused: a link in App to a folder|linkdir|2||SETUP /DESTINATION=E:\installer\up\ /S
+refused: a link in App to a file|linkfile.txt|2||SETUP /DESTINATION=E:\installer\up\ /S
+failed: drive full, upgrade changes nothing|full|2||SETUP /DESTINATION=E:\installer\up\ /S
 refused: someone else's folder|foreign|2||SETUP /DESTINATION=E:\installer\up /S
 refused: launcher running|running|2||SETUP /DESTINATION=E:\installer\up\ /SILENT=true
 refused: read-only drive, upgrade|readonly|2||SETUP /DESTINATION=E:\installer\up\ /S
