@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     bool quick = argc > 1 && std::string(argv[1]) == "quick";
     std::wstring data = ownFolder() + L"\\Data";
     CreateDirectoryW(data.c_str(), nullptr);
-    std::wstring path = data + L"\\viewer_settings.ini";
+    std::wstring path = expected::viewerSettingsPath(ownFolder());
 
     FrontPanelState state;
     HWND panel = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRONT_PANEL), nullptr,

@@ -8,6 +8,8 @@
 //   drive_probe viewer|listen|server
 //                               runs the action; exit code 11 started, 10 not
 //   drive_probe viewer-repeat N connect to a host of N letters h
+#include "Expected.h"
+
 #include "../core/ChildLauncher.h"
 #include "../drive/DrivePaths.h"
 
@@ -57,7 +59,7 @@ int writePaths(const wchar_t* outFile)
     addLine(report, s);
     buildViewerCommandLine(s, hostFromEnvironment().c_str());
     addLine(report, s);
-    buildViewerCommandLine(s, L"-listen");
+    buildViewerCommandLine(s, expected::LISTEN_SWITCH);
     addLine(report, s);
     buildServerCommandLine(s);
     addLine(report, s);

@@ -50,12 +50,12 @@ TEST_F(DriveTest, WorkedExampleInAFolder)
     EXPECT_EQ(r.modulePath, L"E:\\Apps\\loader.exe");
     EXPECT_EQ(r.identity, L"1a2b3c4d");
     EXPECT_EQ(r.dataFolder, L"E:\\Apps\\Data");
-    EXPECT_EQ(r.viewerPath, L"E:\\Apps\\Data\\dodivarav.exe");
-    EXPECT_EQ(r.serverPath, L"E:\\Apps\\Data\\WinZRX.exe");
-    EXPECT_EQ(r.viewerSettings, L"E:\\Apps\\Data\\viewer_settings.ini");
-    EXPECT_EQ(r.serverSettings, L"E:\\Apps\\Data\\server_settings.ini");
+    EXPECT_EQ(r.viewerPath, expected::viewerPath(L"E:\\Apps"));
+    EXPECT_EQ(r.serverPath, expected::serverPath(L"E:\\Apps"));
+    EXPECT_EQ(r.viewerSettings, expected::viewerSettingsPath(L"E:\\Apps"));
+    EXPECT_EQ(r.serverSettings, expected::serverSettingsPath(L"E:\\Apps"));
     EXPECT_EQ(r.loaderClass, L"loader1a2b3c4d");
-    EXPECT_EQ(r.viewerClass, L"viewer1a2b3c4d");
+    EXPECT_EQ(r.viewerClass, expected::viewerClass(L"1a2b3c4d"));
     // The program path is quoted; the settings files always are; host as given.
     EXPECT_EQ(r.connectLine, expected::viewerLine(L"E:\\Apps", L"myhost::443", L"1a2b3c4d"));
     EXPECT_EQ(r.listenLine, expected::listeningViewerLine(L"E:\\Apps", L"1a2b3c4d"));
@@ -68,7 +68,7 @@ TEST_F(DriveTest, LauncherInTheDriveRootAndOnAnotherDrive)
     EXPECT_EQ(root.modulePath, L"E:\\loader.exe");
     EXPECT_EQ(root.identity, L"1a2b3c4d");
     EXPECT_EQ(root.dataFolder, L"E:\\Data");
-    EXPECT_EQ(root.viewerSettings, L"E:\\Data\\viewer_settings.ini");
+    EXPECT_EQ(root.viewerSettings, expected::viewerSettingsPath(L"E:"));
     DeleteFileW(L"E:\\loader.exe");
     DeleteFileW(L"E:\\report.txt");
 
@@ -76,8 +76,8 @@ TEST_F(DriveTest, LauncherInTheDriveRootAndOnAnotherDrive)
     EXPECT_EQ(other.modulePath, L"F:\\Tools\\AnyName.exe");
     EXPECT_EQ(other.identity, OTHER_TEST_DRIVE_SERIAL);
     EXPECT_EQ(other.loaderClass, std::wstring(L"loader") + OTHER_TEST_DRIVE_SERIAL);
-    EXPECT_EQ(other.viewerClass, std::wstring(L"viewer") + OTHER_TEST_DRIVE_SERIAL);
-    EXPECT_EQ(other.serverPath, L"F:\\Tools\\Data\\WinZRX.exe");
+    EXPECT_EQ(other.viewerClass, expected::viewerClass(OTHER_TEST_DRIVE_SERIAL));
+    EXPECT_EQ(other.serverPath, expected::serverPath(L"F:\\Tools"));
 }
 
 TEST_F(DriveTest, ModulePathAtTheEdgeOfTheFirstBufferIsReturnedWhole)

@@ -263,7 +263,7 @@ TEST_F(GuiTest, ListeningViewerAndServerGetTheirLines)
     open();
     clickButton(control(IDC_START_SERVER));
     EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), (std::vector<std::wstring>{viewerLine(L"-listen"), serverLine()}));
+    EXPECT_EQ(launched(), (std::vector<std::wstring>{viewerLine(expected::LISTEN_SWITCH), serverLine()}));
 }
 
 TEST_F(GuiTest, LauncherArgumentsChangeNothing)
@@ -302,7 +302,7 @@ TEST_F(GuiTest, EscCloseBoxExitAndOkLaunchNothing)
 
 TEST_F(GuiTest, MissingViewerEndsTheRunSilently)
 {
-    DeleteFileW((folder + L"\\Data\\dodivarav.exe").c_str());
+    DeleteFileW(expected::viewerPath(folder).c_str());
     open();
     typeInto(control(IDC_HOST_EDIT), L"myhost");
     clickButton(control(IDC_CONNECT));

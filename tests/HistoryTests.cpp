@@ -159,7 +159,7 @@ protected:
     bool enabled(int id) const { return IsWindowEnabled(GetDlgItem(panel, id)) != FALSE; }
 
     const std::wstring dataFolder = ownFolder() + L"\\Data";
-    const std::wstring path = dataFolder + L"\\viewer_settings.ini";
+    const std::wstring path = expected::viewerSettingsPath(ownFolder());
     FrontPanelState state;
     HWND panel = nullptr;
     HWND list = nullptr;

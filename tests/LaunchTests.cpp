@@ -97,8 +97,8 @@ TEST_F(LaunchTest, FolderWithBlanksNeverRunsAPlantedProgram)
 
     std::vector<std::wstring> ran = readLogLines(MODULES);
     ASSERT_EQ(ran.size(), 2u);
-    EXPECT_EQ(ran[0], folder + L"\\Data\\dodivarav.exe");
-    EXPECT_EQ(ran[1], folder + L"\\Data\\WinZRX.exe");
+    EXPECT_EQ(ran[0], expected::viewerPath(folder));
+    EXPECT_EQ(ran[1], expected::serverPath(folder));
     EXPECT_EQ(logged()[0], viewerLine(folder, expected::LISTEN_SWITCH, TEST_DRIVE_SERIAL));
 }
 

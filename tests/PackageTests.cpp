@@ -84,7 +84,7 @@ TEST(Package, UnzippedWithTheTwoProgramsItConnectsToARecentConnection)
     ASSERT_FALSE(folder.empty()) << "run by check_package.sh";
     const std::wstring log = folder + L"\\standins.log";
     ScopedEnvironment logging(L"KORVANE_STANDIN_LOG", log);
-    writeUtf16File(folder + L"\\Data\\viewer_settings.ini",
+    writeUtf16File(expected::viewerSettingsPath(folder),
                    expected::sectionHeader(expected::HISTORY_SECTION) + L"0=xwork.example::5901\r\n1=xlab:1\r\n");
 
     LauncherProcess launcher = startLauncher(folder);

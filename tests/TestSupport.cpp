@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "Expected.h"
+
 #include <shellapi.h>
 
 std::wstring ownFolder()
@@ -175,6 +177,6 @@ void layOutDriveFolder(const std::wstring& folder, const std::wstring& program, 
     if (!withData)
         return;
     makeFolders(folder + L"\\Data");
-    ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", folder + L"\\Data\\dodivarav.exe"));
-    ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\WinZRX.exe", folder + L"\\Data\\WinZRX.exe"));
+    ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", expected::viewerPath(folder)));
+    ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\WinZRX.exe", expected::serverPath(folder)));
 }
