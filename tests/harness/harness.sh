@@ -125,6 +125,18 @@ alive() {
   [ -n "$1" ] && [ -n "$2" ] && [ "$(proc_start "$1")" = "$2" ]
 }
 
+# True when this process runs under process PID (its child, grandchild…).
+descends_from() {
+  local pid=$PPID stat
+  while [ -n "$pid" ] && [ "$pid" -gt 1 ]; do
+    [ "$pid" = "$1" ] && return 0
+    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
+    set -- "$1" ${stat##*) }
+    pid=$3
+  done
+  return 1
+}
+
 # Waits until the processes (PID START pairs) have ended, killing those left
 # after five seconds.
 wait_gone() {
@@ -378,14 +390,14 @@ watch() {
 }
 
 # Tears down the harness in DIR, only one that the caller's run set up: the
-# caller is a child of its owner (CTest runs both fixtures; a script passes
-# --owner $$), or its watcher, or the owner has ended (an interrupted run).
+# caller runs under its owner (CTest runs both fixtures; a script passes
+# --owner $$), or is its watcher, or the owner has ended (an interrupted run).
 cleanup() {
   display= owner_pid= owner_start= xvfb_pid= xvfb_start= server_pid= server_start=
   lane_pid= lane_start= watcher_pid= watcher_start=
   read_state || return 0
   if [ "${1:-}" != --watcher ]; then
-    if [ "$PPID" != "$owner_pid" ] && alive "$owner_pid" "$owner_start"; then
+    if alive "$owner_pid" "$owner_start" && ! descends_from "$owner_pid"; then
       echo "The harness in $dir belongs to another run (process $owner_pid): left alone" >&2
       return 0
     fi
@@ -422,8 +434,14 @@ run_wine() {
     echo "The harness's wineserver (process $server_pid, prefix $prefix) is not running" >&2
     exit 1
   fi
+  # A GoogleTest program makes this file when it starts its tests and removes
+  # it when it has run them all: left behind, the program ended half-way
+  # (Wine ends a program with status 0 when its server goes away).
+  local unfinished=$dir/unfinished-$$
+  rm -f "$unfinished"
+  local windows_path=Z:${unfinished//\//\\}
   # The program ends with this script, also when it is killed outright.
-  (in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") <&0 &
+  (TEST_PREMATURE_EXIT_FILE=$windows_path in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") <&0 &
   local child=$! status=0
   trap 'kill -TERM "$child" 2>/dev/null || true' TERM INT HUP
   while :; do
@@ -432,8 +450,13 @@ run_wine() {
     # may still run.
     kill -0 "$child" 2>/dev/null || break
   done
+  if [ -f "$unfinished" ]; then
+    rm -f "$unfinished"
+    echo "$1 ended before it had run all its tests (status $status)" >&2
+    [ "$status" -ne 0 ] || status=1
+  fi
   if [ -n "$own" ] && ! alive "$server_pid" "$server_start"; then
-    echo "The harness's wineserver (process $server_pid) ended while $1 ran: the run is void" >&2
+    echo "The harness's wineserver (process $server_pid) ended while $1 ran" >&2
     [ "$status" -ne 0 ] || status=1
   fi
   exit "$status"
