@@ -183,12 +183,6 @@ make_prefix() {
     copy_fonts
     return 0
   fi
-  # Only a folder that this harness made (or began to make) is replaced.
-  if [ -d "$prefix" ] && [ ! -f "$ready" ] && [ -n "$(ls -A "$prefix")" ]; then
-    echo "The folder $prefix is not empty and is no Wine prefix of these tests (it has no .korvane-prefix):" \
-         "left as it is. Name a new or empty folder as the prefix (KORVANE_WINE_PREFIX)." >&2
-    exit 1
-  fi
   [ -f "$ready" ] && echo "Remaking the Wine prefix $prefix (made by another Wine version or incomplete)" >&2
   rm -rf "$prefix"
   mkdir -p "$prefix"
@@ -254,6 +248,16 @@ setup() {
   exec 9>"$prefix.lock"
   if ! flock -w 30 9; then
     echo "The Wine prefix $prefix is in use by another test run (lock $prefix.lock held for 30 s): nothing was changed" >&2
+    exit 1
+  fi
+  # Only a folder that this harness made (or began to make) is used or replaced.
+  if [ -d "$prefix" ] && [ ! -f "$prefix/.korvane-prefix" ] && [ -n "$(ls -A "$prefix")" ]; then
+    echo "The folder $prefix is not empty and is no Wine prefix of these tests (it has no .korvane-prefix):" \
+         "left as it is. Name a new or empty folder as the prefix (KORVANE_WINE_PREFIX)." >&2
+    exit 1
+  fi
+  if [ -n "$own_display" ] && [ -z "${DISPLAY:-}" ]; then
+    echo "harness.sh setup --display: DISPLAY is not set" >&2
     exit 1
   fi
   local wanted=$prefix
