@@ -183,7 +183,7 @@ make_prefix() {
     copy_fonts
     return 0
   fi
-  [ -f "$ready" ] && echo "Remaking the Wine prefix $prefix (made by another Wine version or incomplete)" >&2
+  [ -f "$ready" ] && echo "Remaking the Wine prefix $prefix (another Wine version or DPI, unfinished, or damaged)" >&2
   rm -rf "$prefix"
   mkdir -p "$prefix"
   echo incomplete >"$ready"
