@@ -14,10 +14,20 @@ for arch in $lanes; do
 done
 [[ " $lanes " != *" i686 "* ]] || bash "$KORVANE_ROOT/scripts/package.sh"
 
-# Ctrl-C or a stop ends the run at once, not only the lane's CTest; the
-# fixtures' watcher tears down what CTest had set up.
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# Ctrl-C or a stop ends the run at once, not only the lane's CTest: CTest runs
+# in the background in a session of its own, and gets the signal with its
+# tests; the fixtures' watcher tears down what CTest had set up.
+ctest_pid=
+stop() {
+  trap - INT TERM
+  if [ -n "$ctest_pid" ]; then
+    kill -"$1" -- "-$ctest_pid" 2>/dev/null || true
+    wait "$ctest_pid" 2>/dev/null || true
+  fi
+  exit "$2"
+}
+trap 'stop INT 130' INT
+trap 'stop TERM 143' TERM
 status=0
 for arch in $lanes; do
   build=$(korvane_test_build "$arch")
@@ -29,7 +39,10 @@ for arch in $lanes; do
   echo "== $arch lane: launcher under test $launcher"
   echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
   [ "$arch" != i686 ] || rm -f "$KORVANE_BUILD/silent-install-seconds.txt"
-  ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" || status=1
+  setsid ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" &
+  ctest_pid=$!
+  wait "$ctest_pid" || status=1
+  ctest_pid=
   if [ "$arch" = i686 ] && [ -f "$KORVANE_BUILD/silent-install-seconds.txt" ]; then
     version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
     echo "Installer: $(stat -c %s "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe") bytes; a fresh silent install took $(<"$KORVANE_BUILD/silent-install-seconds.txt") s"

@@ -108,15 +108,93 @@ read_state() {
   source "$dir/state"
 }
 
+# The start time of process PID (clock ticks since boot), or failure when it
+# has ended; a zombie counts as ended (kill -0 still succeeds on one).
+proc_start() {
+  local stat
+  [ -n "$1" ] || return 1
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  # Fields after the command name: state first, start time 20th.
+  set -- ${stat##*) }
+  case $1 in Z|X|x) return 1 ;; esac
+  echo "${20}"
+}
+
+# alive PID START: that process still runs, not another one under its pid.
+alive() {
+  [ -n "$1" ] && [ -n "$2" ] && [ "$(proc_start "$1")" = "$2" ]
+}
+
+# True when this process runs under process PID (its child, grandchild…).
+descends_from() {
+  local pid=$PPID stat
+  while [ -n "$pid" ] && [ "$pid" -gt 1 ]; do
+    [ "$pid" = "$1" ] && return 0
+    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
+    set -- "$1" ${stat##*) }
+    pid=$3
+  done
+  return 1
+}
+
+# Waits until the processes (PID START pairs) have ended, killing those left
+# after five seconds.
+wait_gone() {
+  local i
+  while [ $# -ge 2 ]; do
+    for ((i = 0; i < 100; i++)); do
+      alive "$1" "$2" || break
+      sleep 0.05
+    done
+    alive "$1" "$2" && kill -KILL "$1" 2>/dev/null || true
+    shift 2
+  done
+  return 0
+}
+
+# True when the prefix looks whole: the registry files, the system folder and
+# drive C:, and the settings that this harness writes into it.
+prefix_sound() {
+  local file
+  for file in system.reg user.reg userdef.reg drive_c/windows/system32/kernel32.dll; do
+    [ -s "$prefix/$file" ] || return 1
+  done
+  [ -d "$prefix/dosdevices/c:/windows" ] &&
+    grep -q '^"Managed"="N"' "$prefix/user.reg" &&
+    grep -q '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg"
+}
+
+# Debian's Wine does not find its own fonts by itself: without them dialogs
+# fall back to a wider font (texts cut off, no caption glyphs). Each setup
+# puts back any that are missing or changed.
+copy_fonts() {
+  local font target
+  mkdir -p "$prefix/drive_c/windows/Fonts"
+  for font in /usr/share/wine/fonts/*; do
+    target=$prefix/drive_c/windows/Fonts/${font##*/}
+    cmp -s "$font" "$target" || cp -p "$font" "$target"
+  done
+}
+
 make_prefix() {
   local ready=$prefix/.korvane-prefix version
   version="$("$wine64" --version) dpi ${dpi:-96}"
-  [ "$(cat "$ready" 2>/dev/null)" = "$version" ] && return 0
+  if [ "$(cat "$ready" 2>/dev/null)" = "$version" ] && prefix_sound; then
+    copy_fonts
+    return 0
+  fi
+  [ -f "$ready" ] && echo "Remaking the Wine prefix $prefix (another Wine version or DPI, unfinished, or damaged)" >&2
   rm -rf "$prefix"
-  if ! (in_harness "$wine64" wineboot -i) </dev/null >"$dir/prefix.log" 2>&1; then
+  mkdir -p "$prefix"
+  echo incomplete >"$ready"
+  # In the background, so that a signal stops the setup at once.
+  (in_harness "$wine64" wineboot -i) </dev/null >"$dir/prefix.log" 2>&1 9>&- &
+  busy_pid=$!
+  if ! wait "$busy_pid"; then
     echo "Wine could not create the prefix $prefix: $(tail -n 1 "$dir/prefix.log")" >&2
     exit 1
   fi
+  busy_pid=
   # Without a window manager: Wine draws the frames itself and destroys
   # windows at once; a crash never waits on a dialog.
   cat >"$prefix/drive_c/korvane.reg" <<'REG'
@@ -141,12 +219,11 @@ REG
 "LogPixels"=dword:$hex
 REG
   fi
-  (in_harness "$wine64" regedit /S 'C:\korvane.reg') </dev/null >/dev/null 2>&1
+  (in_harness "$wine64" regedit /S 'C:\korvane.reg') </dev/null >/dev/null 2>&1 9>&-
   (in_harness wineserver -k) >/dev/null 2>&1 || true
   (in_harness wineserver -w) >/dev/null 2>&1 || true
-  # Debian's Wine does not find its own fonts by itself: without them dialogs
-  # fall back to a wider font (texts cut off, no caption glyphs).
-  cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+  prefix_sound || { echo "Wine made no sound prefix in $prefix" >&2; exit 1; }
+  copy_fonts
   echo "$version" >"$ready"
 }
 
@@ -164,17 +241,51 @@ setup() {
     esac
     shift
   done
-  local wanted=$prefix
-  # What an interrupted run left behind goes first.
-  cleanup
-  prefix=$wanted
   mkdir -p "$dir" "$(dirname "$prefix")"
-  xvfb_pid= lane_pid= watcher_pid=
-  trap 'cleanup_started' EXIT
-  # Held by everything started here (the watcher longest), so that another
-  # harness waits for this one to end before it takes the same prefix.
+  # The prefix's lock, held by this setup and then by its watcher until the
+  # cleanup: one run at a time uses the prefix. Nothing is touched before it
+  # is held.
   exec 9>"$prefix.lock"
-  flock -w 30 9 || { echo "The Wine prefix $prefix is in use by another test run" >&2; exit 1; }
+  if ! flock -w 30 9; then
+    echo "The Wine prefix $prefix is in use by another test run (lock $prefix.lock held for 30 s): nothing was changed" >&2
+    exit 1
+  fi
+  # Only a folder that this harness made (or began to make) is used or replaced.
+  if [ -d "$prefix" ] && [ ! -f "$prefix/.korvane-prefix" ] && [ -n "$(ls -A "$prefix")" ]; then
+    echo "The folder $prefix is not empty and is no Wine prefix of these tests (it has no .korvane-prefix):" \
+         "left as it is. Name a new or empty folder as the prefix (KORVANE_WINE_PREFIX)." >&2
+    exit 1
+  fi
+  if [ -n "$own_display" ] && [ -z "${DISPLAY:-}" ]; then
+    echo "harness.sh setup --display: DISPLAY is not set" >&2
+    exit 1
+  fi
+  local wanted=$prefix
+  if read_state; then
+    # What an interrupted run left behind goes, once its owner and watcher
+    # have ended; a run still going keeps its harness.
+    if alive "${owner_pid:-}" "${owner_start:-}" || alive "${watcher_pid:-}" "${watcher_start:-}"; then
+      echo "The harness in $dir belongs to a run still going (process ${owner_pid:-}): nothing was changed" >&2
+      exit 1
+    fi
+    alive "${xvfb_pid:-}" "${xvfb_start:-}" && kill "$xvfb_pid" 2>/dev/null || true
+    alive "${server_pid:-}" "${server_start:-}" && kill "$server_pid" 2>/dev/null || true
+    alive "${lane_pid:-}" "${lane_start:-}" && kill "$lane_pid" 2>/dev/null || true
+    wait_gone "${xvfb_pid:-}" "${xvfb_start:-}" "${server_pid:-}" "${server_start:-}" \
+              "${lane_pid:-}" "${lane_start:-}"
+    rm -f "$dir/state"
+  fi
+  prefix=$wanted
+  owner_pid=$owner
+  owner_start=$(proc_start "$owner") || { echo "harness.sh setup: no process $owner" >&2; exit 1; }
+  display= xvfb_pid= xvfb_start= lane_pid= lane_start= server_pid= server_start= watcher_pid= watcher_start= busy_pid=
+  # From here on a failure or a signal stops what this setup started.
+  trap 'abort_setup' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  # With the lock held, a server still running in the prefix belongs to no
+  # harness (its run was killed); the drives must be mapped before one starts.
+  [ -d "$prefix" ] && { (in_harness wineserver -k) >/dev/null 2>&1 || true; }
 
   if [ -n "$own_display" ]; then
     display=$DISPLAY
@@ -182,15 +293,18 @@ setup() {
     local fifo=$dir/xvfb.fifo
     rm -f "$fifo"
     mkfifo "$fifo"
-    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 9>&- &
     xvfb_pid=$!
-    local number
-    read -r number <"$fifo"
+    xvfb_start=$(proc_start "$xvfb_pid") || true
+    local number=
+    read -r number <"$fifo" || true
     rm -f "$fifo"
+    [ -n "$number" ] || { echo "Xvfb did not start" >&2; exit 1; }
     display=:$number
   fi
   if [ -n "$lane" ] && ! runs_32bit; then
     start_lane
+    lane_start=$(proc_start "$lane_pid") || true
   fi
   make_prefix
 
@@ -206,63 +320,150 @@ setup() {
     # Mapped before the server starts, or Wine reads no serial from them.
     ln -sfn "$folder" "$prefix/dosdevices/${letter}:"
   done
-  # The server and Wine's services with their output detached: otherwise they
-  # hold the pipes of the first test program, and CTest waits on them.
-  (in_harness setsid wineserver -p) </dev/null >/dev/null 2>&1
-  (in_harness "$wine64" cmd /c exit) </dev/null >/dev/null 2>&1
+  # The server in the foreground of a process of its own (so that its pid is
+  # known: the emulator checks it is still there after each program), and
+  # Wine's services, with their output detached: otherwise they hold the pipes
+  # of the first test program, and CTest waits on them.
+  (in_harness setsid wineserver -f -p) </dev/null >/dev/null 2>&1 9>&- &
+  server_pid=$!
+  # It is ready once its socket exists in its folder, its working folder.
+  local socket=/proc/$server_pid/cwd/socket i
+  for ((i = 0; i < 200; i++)); do
+    [ -S "$socket" ] && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  server_start=$(proc_start "$server_pid") && [ -S "$socket" ] ||
+    { echo "The wineserver for $prefix did not start" >&2; exit 1; }
+  (in_harness "$wine64" cmd /c exit) </dev/null >/dev/null 2>&1 9>&- &
+  busy_pid=$!
+  wait "$busy_pid"
+  busy_pid=
 
   # Torn down when the owner ends, also when it is stopped before its cleanup.
-  setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 1; done; exec bash "$2" cleanup "$3"' \
-    _ "$owner" "${BASH_SOURCE[0]}" "$dir" </dev/null >/dev/null 2>&1 &
+  # The watcher keeps the prefix's lock (descriptor 9).
+  setsid bash "${BASH_SOURCE[0]}" watch "$dir" "$owner_pid" "$owner_start" "$$" "$(proc_start $$)" \
+    </dev/null >/dev/null 2>&1 &
   watcher_pid=$!
+  watcher_start=$(proc_start "$watcher_pid") || true
   write_state "$dir/state.part"
   mv "$dir/state.part" "$dir/state"
-  trap - EXIT
+  trap - EXIT INT TERM
   echo "Wine prefix $prefix, display $display${lane_pid:+, 32-bit lane (namespace of process $lane_pid)}"
 }
 
 write_state() {
-  printf 'prefix=%q\ndisplay=%q\nxvfb_pid=%q\nlane_pid=%q\nwatcher_pid=%q\n' \
-    "$prefix" "${display:-}" "${xvfb_pid:-}" "${lane_pid:-}" "${watcher_pid:-}" >"$1"
+  local name
+  for name in prefix display owner_pid owner_start xvfb_pid xvfb_start server_pid server_start \
+              lane_pid lane_start watcher_pid watcher_start; do
+    printf '%s=%q\n' "$name" "${!name:-}"
+  done >"$1"
 }
 
-# A setup that failed half-way stops what it had started.
-cleanup_started() {
-  [ -f "$dir/state" ] && return
-  write_state "$dir/state"
-  cleanup
-}
-
-# Waits until the processes have ended, killing those left after five seconds.
-wait_pids() {
-  local pid i
-  for pid in "$@"; do
-    for ((i = 0; i < 100; i++)); do
-      kill -0 "$pid" 2>/dev/null || continue 2
-      sleep 0.05
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-  done
-}
-
-cleanup() {
-  display= xvfb_pid= lane_pid= watcher_pid=
-  read_state || return 0
-  local stopping=()
-  # The watcher runs in a session of its own, with its sleep; it runs this
-  # itself when the owner has ended.
-  if [ -n "$watcher_pid" ] && [ "$watcher_pid" != "$$" ] && kill -TERM -- "-$watcher_pid" 2>/dev/null; then
-    stopping+=("$watcher_pid")
-  fi
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && stopping+=("$xvfb_pid")
-  [ -n "$lane_pid" ] && ! kill -0 "$lane_pid" 2>/dev/null && lane_pid=
+# Stops what this harness started: by process id, and the prefix's server
+# and programs with `wineserver -k`. Only with the prefix's lock held.
+stop_harness() {
+  alive "$xvfb_pid" "$xvfb_start" && kill "$xvfb_pid" 2>/dev/null || true
+  alive "$lane_pid" "$lane_start" || lane_pid=
   if [ -d "$prefix" ]; then
     (in_harness wineserver -k) >/dev/null 2>&1 || true
     (in_harness wineserver -w) >/dev/null 2>&1 || true
   fi
-  [ -n "$lane_pid" ] && kill "$lane_pid" 2>/dev/null && stopping+=("$lane_pid")
-  wait_pids "${stopping[@]}"
+  [ -n "$lane_pid" ] && kill "$lane_pid" 2>/dev/null || true
+  wait_gone "$xvfb_pid" "$xvfb_start" "$server_pid" "$server_start" "$lane_pid" "$lane_start"
+}
+
+# A setup that failed or was stopped half-way stops what it had started; it
+# holds the lock.
+abort_setup() {
+  local status=$?
+  trap - EXIT INT TERM
+  [ -n "${busy_pid:-}" ] && kill "$busy_pid" 2>/dev/null || true
+  [ -n "${watcher_pid:-}" ] && kill -TERM -- "-$watcher_pid" 2>/dev/null || true
+  stop_harness
+  exit "$status"
+}
+
+# The watcher (OWNER START SETUP START): waits for the owner to end, and for
+# the setup to have written the state, then cleans up.
+watch() {
+  while alive "$1" "$2" || alive "$3" "$4"; do
+    sleep 1
+  done
+  cleanup --watcher
+}
+
+# Tears down the harness in DIR, only one that the caller's run set up: the
+# caller runs under its owner (CTest runs both fixtures; a script passes
+# --owner $$), or is its watcher, or the owner has ended (an interrupted run).
+cleanup() {
+  display= owner_pid= owner_start= xvfb_pid= xvfb_start= server_pid= server_start=
+  lane_pid= lane_start= watcher_pid= watcher_start=
+  read_state || return 0
+  if [ "${1:-}" != --watcher ]; then
+    if alive "$owner_pid" "$owner_start" && ! descends_from "$owner_pid"; then
+      echo "The harness in $dir belongs to another run (process $owner_pid): left alone" >&2
+      return 0
+    fi
+    # The watcher runs in a session of its own, with its sleep, and holds the lock.
+    if alive "$watcher_pid" "$watcher_start"; then
+      kill -TERM -- "-$watcher_pid" 2>/dev/null || true
+      wait_gone "$watcher_pid" "$watcher_start"
+    fi
+    exec 9>"$prefix.lock"
+  fi
+  # The watcher has the lock already (descriptor 9).
+  if flock -w 5 9; then
+    stop_harness
+  else
+    # Another run has the prefix: its server stays; this run's own processes go.
+    echo "The Wine prefix $prefix is in use by another run: only this harness's own processes are stopped" >&2
+    local pid
+    for pid in xvfb server lane; do
+      local p=${pid}_pid s=${pid}_start
+      alive "${!p}" "${!s}" && kill "${!p}" 2>/dev/null || true
+    done
+    wait_gone "$xvfb_pid" "$xvfb_start" "$server_pid" "$server_start" "$lane_pid" "$lane_start"
+  fi
   rm -f "$dir/state"
+}
+
+# The emulator: runs a Windows program under the harness's server, and fails
+# when that server was gone before or ended during the program (Wine's
+# programs then end with status 0 mid-run).
+run_wine() {
+  local own=
+  [ "$(realpath -m "${WINEPREFIX:-$prefix}")" = "$prefix" ] && own=1
+  if [ -n "$own" ] && ! alive "$server_pid" "$server_start"; then
+    echo "The harness's wineserver (process $server_pid, prefix $prefix) is not running" >&2
+    exit 1
+  fi
+  # A GoogleTest program makes this file when it starts its tests and removes
+  # it when it has run them all: left behind, the program ended half-way
+  # (Wine ends a program with status 0 when its server goes away).
+  local unfinished=$dir/unfinished-$$
+  rm -f "$unfinished"
+  local windows_path=Z:${unfinished//\//\\}
+  # The program ends with this script, also when it is killed outright.
+  (TEST_PREMATURE_EXIT_FILE=$windows_path in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") <&0 &
+  local child=$! status=0
+  trap 'kill -TERM "$child" 2>/dev/null || true' TERM INT HUP
+  while :; do
+    wait "$child" && status=0 || status=$?
+    # A trapped signal interrupts wait with a status above 128; the program
+    # may still run.
+    kill -0 "$child" 2>/dev/null || break
+  done
+  if [ -f "$unfinished" ]; then
+    rm -f "$unfinished"
+    echo "$1 ended before it had run all its tests (status $status)" >&2
+    [ "$status" -ne 0 ] || status=1
+  fi
+  if [ -n "$own" ] && ! alive "$server_pid" "$server_start"; then
+    echo "The harness's wineserver (process $server_pid) ended while $1 ran" >&2
+    [ "$status" -ne 0 ] || status=1
+  fi
+  exit "$status"
 }
 
 command=${1:-}
@@ -284,12 +485,13 @@ shift 2
 case $command in
   setup) setup "$@" ;;
   cleanup) cleanup ;;
+  watch) watch "$@" ;;
   wine|run)
     if ! read_state; then
       echo "No Wine harness is up in $dir: run the tests with ctest, whose fixture sets it up" >&2
       exit 1
     fi
-    [ "$command" = run ] || set -- "$wine64" "$@"
+    [ "$command" = run ] || run_wine "$@"
     in_harness "$@"
     ;;
   *) echo "harness.sh: no command $command" >&2; exit 2 ;;
