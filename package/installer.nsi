@@ -390,9 +390,9 @@ Function CheckTarget
   ; beside them may be in use.
   ; At a drive root ("F:" or "F:\") the final path ends in "\"; the names
   ; below are compared without it.
-  StrCpy $R0 "$INSTDIR\"
-  StrCpy $0 $INSTDIR 1 -1
-  ${IfThen} $0 == "\" ${|} StrCpy $R0 $INSTDIR ${|}
+  StrCpy $R0 $INSTDIR
+  StrLen $0 $INSTDIR
+  ${IfThen} $0 == 2 ${|} StrCpy $R0 "$INSTDIR\" ${|}
   Call FinalPath
   StrCpy $InstFinal $R1
   StrCpy $0 $InstFinal 1 -1
