@@ -49,6 +49,14 @@ Var Refusal
 Var Created
 Var Stage
 Var InstFinal
+Var Leftover
+Var InstLen
+
+; The new files are written into a folder $INSTDIR\${STAGE_PREFIX}<n> first,
+; whose upgrade.ini is written before anything else (AppID) and again once all
+; new files are in it (Ready=1): a rerun knows such a folder as ours and
+; finishes a swap that was cut off.
+!define STAGE_PREFIX "KorvanePortable-upgrade-"
 
 ; The text of $CMDLINE from index $0 up to the next blank that begins a
 ; switch (" /" or " "/"), trailing blanks cut: the unquoted value of a
@@ -177,6 +185,7 @@ Function ParseCommandLine
 FunctionEnd
 
 Function .onInit
+  StrCpy $Leftover ""
   Call ParseCommandLine
   ; /DESTINATION= names the parent folder, as a Platform passes it, with "\"
   ; or "/" between its parts; a folder that already is this program's is
@@ -231,8 +240,7 @@ Function CheckReplaceable
   Call FinalPath
   System::Call 'kernel32::GetFileAttributesW(w R9) i .r0'
   IntOp $1 $0 & 0x400
-  StrLen $2 $INSTDIR
-  StrCpy $2 $R9 "" $2
+  StrCpy $2 $R9 "" $InstLen
   ${If} $R1 != ""
   ${AndIf} $InstFinal != ""
   ${AndIf} $R1 != "$InstFinal$2"
@@ -272,42 +280,74 @@ Function RemoveCreated
   ${EndIf}
 FunctionEnd
 
-; True (1 in $0) when $INSTDIR holds our launcher and nothing but the names
-; that a package of ours puts at its top: a folder whose upgrade stopped
-; before appinfo.ini was written is still ours, and may be repaired.
-Function HoldsOnlyOurs
+; 1 in $0 when file $R0 carries our version resource's ProductName.
+Function IsOurLauncher
   StrCpy $0 0
-  ${IfNot} ${FileExists} "$INSTDIR\KorvanePortable.exe"
+  System::Call 'version::GetFileVersionInfoSizeW(w R0, *i 0) i .r1'
+  ${If} $1 > 0
+    System::Alloc $1
+    Pop $2
+    System::Call 'version::GetFileVersionInfoW(w R0, i 0, i r1, p r2) i .r3'
+    ${If} $3 <> 0
+      System::Call 'version::VerQueryValueW(p r2, w "\StringFileInfo\040904B0\ProductName", *p .r4, *i .r5) i .r3'
+      ${If} $3 <> 0
+        System::Call 'kernel32::lstrcpynW(w .r6, p r4, i 64)'
+        ${IfThen} $6 == "Korvane Portable Edition" ${|} StrCpy $0 1 ${|}
+      ${EndIf}
+    ${EndIf}
+    System::Free $2
+  ${EndIf}
+FunctionEnd
+
+; 1 in $0 when $R5 is a stage folder of ours (its upgrade.ini names our AppID);
+; 2 when it is empty (cut off before upgrade.ini was written); else 0.
+Function StageKind
+  StrCpy $0 0
+  ReadINIStr $1 "$R5\upgrade.ini" Upgrade AppID
+  ${If} $1 == "KorvanePortable"
+    StrCpy $0 1
+  ${Else}
+    ${DirState} $R5 $1
+    ${IfThen} $1 == 0 ${|} StrCpy $0 2 ${|}
+  ${EndIf}
+FunctionEnd
+
+; 1 in $0 when $INSTDIR is ours: its appinfo.ini names our AppID, or its
+; launcher is ours by its version resource, or it holds a stage of ours. The
+; launcher's name alone proves nothing.
+Function IsOurs
+  ReadINIStr $0 "$INSTDIR\App\AppInfo\appinfo.ini" Details AppID
+  ${If} $0 == "KorvanePortable"
+    StrCpy $0 1
     Return
   ${EndIf}
-  StrCpy $0 1
-  FindFirst $1 $2 "$INSTDIR\*"
-  ${DoWhile} $2 != ""
-    ${Select} $2
-      ${Case5} "." ".." "KorvanePortable.exe" "help.html" "LICENSE.txt"
-      ${Case3} "App" "Other" "Data"
-      ${CaseElse}
-        StrCpy $0 0
-    ${EndSelect}
-    FindNext $1 $2
+  StrCpy $R0 "$INSTDIR\KorvanePortable.exe"
+  Call IsOurLauncher
+  ${IfThen} $0 == 1 ${|} Return ${|}
+  FindFirst $8 $9 "$INSTDIR\${STAGE_PREFIX}*"
+  ${DoWhile} $9 != ""
+    StrCpy $R5 "$INSTDIR\$9"
+    Call StageKind
+    ${IfThen} $0 == 1 ${|} ${ExitDo} ${|}
+    StrCpy $0 0
+    FindNext $8 $9
   ${Loop}
-  FindClose $1
+  FindClose $8
 FunctionEnd
+
 ; Sets $Refusal to why nothing may be written into $INSTDIR, or to "". All is
 ; checked before anything is written, so a refused install changes nothing.
 ; Leaves in $Stage a name for a new folder inside $INSTDIR that is free.
 Function CheckTarget
   StrCpy $Refusal ""
   ${If} ${FileExists} "$INSTDIR\*.*"
+    Call IsOurs
     ${DirState} "$INSTDIR" $3
-    ReadINIStr $1 "$INSTDIR\App\AppInfo\appinfo.ini" Details AppID
-    Call HoldsOnlyOurs
-    ${If} $1 == "KorvanePortable"
-    ${OrIf} $0 == 1
+    ${If} $0 == 1
     ${OrIf} $3 == 0
     ${ElseIf} ${FileExists} "$INSTDIR\Data\*.*"
     ${AndIfNot} ${FileExists} "$INSTDIR\KorvanePortable.exe"
-      StrCpy $Refusal "$INSTDIR holds a Data folder but no Korvane Portable Edition (no KorvanePortable.exe, no App\AppInfo\appinfo.ini), so it is not taken for this program's. Nothing was changed. If that Data is Korvane Portable Edition's, move it out, install, and move it back over the new, empty Data folder."
+      StrCpy $Refusal "$INSTDIR holds a Data folder but no Korvane Portable Edition (no launcher of ours, no App\AppInfo\appinfo.ini), so it is not taken for this program's. Nothing was changed. If that Data is Korvane Portable Edition's, move it out, install, and move it back over the new, empty Data folder."
       Return
     ${Else}
       StrCpy $Refusal "$INSTDIR already holds something other than Korvane Portable Edition. Nothing was changed; choose an empty folder or one that holds Korvane Portable Edition."
@@ -348,9 +388,19 @@ Function CheckTarget
   ${EndIf}
   ; What an upgrade replaces or removes, and only that: the user's own files
   ; beside them may be in use.
+  ; At a drive root ("F:" or "F:\") the final path ends in "\"; the names
+  ; below are compared without it.
   StrCpy $R0 $INSTDIR
+  StrLen $0 $INSTDIR
+  ${IfThen} $0 == 2 ${|} StrCpy $R0 "$INSTDIR\" ${|}
   Call FinalPath
   StrCpy $InstFinal $R1
+  StrCpy $0 $InstFinal 1 -1
+  ${IfThen} $0 == "\" ${|} StrCpy $InstFinal $InstFinal -1 ${|}
+  StrCpy $InstLen $INSTDIR
+  StrCpy $0 $INSTDIR 1 -1
+  ${IfThen} $0 == "\" ${|} StrCpy $InstLen $INSTDIR -1 ${|}
+  StrLen $InstLen $InstLen
   ${ForEach} $R3 0 4 + 1
     ${Select} $R3
       ${Case} 0
@@ -374,18 +424,40 @@ Function CheckTarget
       ${EndIf}
     ${EndIf}
   ${Next}
+  ; A stage of ours that a cut-off upgrade left is finished and removed.
+  FindFirst $8 $9 "$INSTDIR\${STAGE_PREFIX}*"
+  ${DoWhile} $9 != ""
+    StrCpy $R5 "$INSTDIR\$9"
+    Call StageKind
+    ${If} $0 == 1
+      ${Locate} "$R5" "/L=FD" CheckReplaceable
+      ${If} $Refusal != ""
+        FindClose $8
+        Return
+      ${EndIf}
+    ${EndIf}
+    FindNext $8 $9
+  ${Loop}
+  FindClose $8
   ; Last, as it writes: a folder with none of these files may still be
-  ; read-only. The probe's name is one that no file there has.
+  ; read-only. The stage's name is one that nothing there has.
+  StrCpy $0 1
+  ${Do}
+    StrCpy $Stage "$INSTDIR\${STAGE_PREFIX}$0"
+    ${IfNot} ${FileExists} $Stage
+      ${ExitDo}
+    ${EndIf}
+    IntOp $0 $0 + 1
+  ${Loop}
   ClearErrors
-  GetTempFileName $Stage "$INSTDIR"
+  CreateDirectory $Stage
   ${If} ${Errors}
-  ${OrIf} $Stage == ""
     StrCpy $Refusal "Cannot write into $INSTDIR. Is the drive write-protected? Nothing was changed."
     StrCpy $Stage ""
     Call RemoveCreated
     Return
   ${EndIf}
-  Delete $Stage
+  RMDir $Stage
 FunctionEnd
 
 Function DirectoryLeave
@@ -397,26 +469,69 @@ Function DirectoryLeave
   StrCpy $Stage ""
 FunctionEnd
 
-; Moves each of the names that an upgrade replaces from folder $R0 into
-; folder $R1 where it exists; sets the error flag if a move failed.
-Function MoveOurs
+; The name of the upgrade's $R4th file or folder (0 to 4) in $R9.
+Function OurName
+  ${Select} $R4
+    ${Case} 0
+      StrCpy $R9 "KorvanePortable.exe"
+    ${Case} 1
+      StrCpy $R9 "help.html"
+    ${Case} 2
+      StrCpy $R9 "LICENSE.txt"
+    ${Case} 3
+      StrCpy $R9 "App"
+    ${Case} 4
+      StrCpy $R9 "Other"
+  ${EndSelect}
+FunctionEnd
+
+; Swaps the new files of stage $R5 in, one name at a time: the old one into
+; $R5\old, then the new one out of $R5. A name still in $R5 is not in yet, so
+; a rerun after a cut at any rename finishes the swap the same way. Earlier
+; packages kept the licence beside the launcher; it goes aside with the rest.
+; Sets the error flag if a rename failed.
+Function SwapIn
   StrCpy $R2 0
   ${ForEach} $R4 0 4 + 1
-    ${Select} $R4
-      ${Case} 0
-        StrCpy $R9 "KorvanePortable.exe"
-      ${Case} 1
-        StrCpy $R9 "help.html"
-      ${Case} 2
-        StrCpy $R9 "LICENSE.txt"
-      ${Case} 3
-        StrCpy $R9 "App"
-      ${Case} 4
-        StrCpy $R9 "Other"
-    ${EndSelect}
-    ${If} ${FileExists} "$R0\$R9"
+    Call OurName
+    ${If} ${FileExists} "$R5\$R9"
+    ${OrIf} $R9 == "LICENSE.txt"
+      ${If} ${FileExists} "$INSTDIR\$R9"
+        ClearErrors
+        Rename "$INSTDIR\$R9" "$R5\old\$R9"
+        ${If} ${Errors}
+          StrCpy $R2 1
+          ${ExitFor}
+        ${EndIf}
+      ${EndIf}
+      ${If} ${FileExists} "$R5\$R9"
+        ClearErrors
+        Rename "$R5\$R9" "$INSTDIR\$R9"
+        ${If} ${Errors}
+          StrCpy $R2 1
+          ${ExitFor}
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  ClearErrors
+  ${IfThen} $R2 == 1 ${|} SetErrors ${|}
+FunctionEnd
+
+; Undoes SwapIn for stage $R5: the new files back into $R5, the old ones back
+; into $INSTDIR. Sets the error flag if an old one could not be moved back.
+Function SwapBack
+  StrCpy $R2 0
+  ${ForEach} $R4 0 4 + 1
+    Call OurName
+    ${If} $R9 != "LICENSE.txt"
+    ${AndIfNot} ${FileExists} "$R5\$R9"
+    ${AndIf} ${FileExists} "$INSTDIR\$R9"
+      Rename "$INSTDIR\$R9" "$R5\$R9"
+    ${EndIf}
+    ${If} ${FileExists} "$R5\old\$R9"
       ClearErrors
-      Rename "$R0\$R9" "$R1\$R9"
+      Rename "$R5\old\$R9" "$INSTDIR\$R9"
       ${IfThen} ${Errors} ${|} StrCpy $R2 1 ${|}
     ${EndIf}
   ${Next}
@@ -424,11 +539,59 @@ Function MoveOurs
   ${IfThen} $R2 == 1 ${|} SetErrors ${|}
 FunctionEnd
 
+; Removes stage $R5 once its swap is done or undone; upgrade.ini goes last, so
+; a stage that cannot be removed entirely stays known as ours. Under Wine a
+; symbolic link whose target is missing is listed nowhere and stays behind:
+; then $Leftover names the stage.
+Function RemoveStage
+  RMDir /r "$R5\old"
+  ${ForEach} $R4 0 4 + 1
+    Call OurName
+    RMDir /r "$R5\$R9"
+    Delete "$R5\$R9"
+  ${Next}
+  ${IfNotThen} ${FileExists} "$R5\old" ${|} Delete "$R5\upgrade.ini" ${|}
+  RMDir $R5
+  ${IfThen} ${FileExists} $R5 ${|} StrCpy $Leftover $R5 ${|}
+FunctionEnd
+
+; Finishes the swap of each stage of ours that a cut-off upgrade left (one
+; whose new files were all written), and removes it. Sets the error flag
+; when a swap could not be finished; it is then undone where it can be.
+Function RepairStages
+  StrCpy $R3 0
+  FindFirst $8 $9 "$INSTDIR\${STAGE_PREFIX}*"
+  ${DoWhile} $9 != ""
+    StrCpy $R5 "$INSTDIR\$9"
+    Call StageKind
+    ${If} $0 == 2
+      RMDir $R5
+    ${ElseIf} $0 == 1
+      ReadINIStr $1 "$R5\upgrade.ini" Upgrade Ready
+      ${If} $1 == 1
+        CreateDirectory "$R5\old"
+        Call SwapIn
+        ${If} ${Errors}
+          Call SwapBack
+          StrCpy $R3 1
+          ${ExitDo}
+        ${EndIf}
+      ${EndIf}
+      Call RemoveStage
+    ${EndIf}
+    FindNext $8 $9
+  ${Loop}
+  FindClose $8
+  ClearErrors
+  ${IfThen} $R3 == 1 ${|} SetErrors ${|}
+FunctionEnd
+
 ; Removes what a failed install wrote; what was there before is untouched.
 ; NSIS comes here too when it stops on a file it cannot write (a full drive).
 Function .onInstFailed
-  ; Out of the folder first: the working folder cannot be removed.
-  SetOutPath $EXEDIR
+  ; Out of the folder first: the working folder cannot be removed. (At a
+  ; drive root $EXEDIR is "E:", the working folder on that drive, not its root.)
+  SetOutPath $TEMP
   ${If} $Stage != ""
     RMDir /r $Stage
     StrCpy $Stage ""
@@ -445,44 +608,42 @@ Section
   ${EndIf}
   ${IfThen} $AutoClose == 1 ${|} SetAutoClose true ${|}
 
-  ; The new launcher, guide, App and Other are written into a new folder
-  ; inside $INSTDIR first. Only when all are there are the old ones moved
-  ; aside and the new ones moved in (renames in one folder need no room), so
-  ; a full drive or a failed write leaves the folder as it was.
+  Call RepairStages
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "An earlier upgrade of $INSTDIR was cut off, and its new files could not be moved in (is one in use?). They wait in $R5; close what uses $INSTDIR and run the installer again." /SD IDOK
+    StrCpy $Stage ""
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+
+  ; The new launcher, guide, App and Other are written into the stage first.
+  ; Only when all are there are the old ones moved aside and the new ones
+  ; moved in (renames in one folder need no room), so a full drive or a
+  ; failed write leaves the folder as it was.
   ClearErrors
+  CreateDirectory $Stage
+  WriteINIStr "$Stage\upgrade.ini" Upgrade AppID KorvanePortable
   CreateDirectory "$Stage\old"
   SetOutPath $Stage
   File "${STAGE}\KorvanePortable.exe"
   File "${STAGE}\help.html"
   File /r "${STAGE}\App"
   File /r "${STAGE}\Other"
-  SetOutPath $EXEDIR
+  SetOutPath $TEMP
+  ${IfNot} ${Errors}
+    WriteINIStr "$Stage\upgrade.ini" Upgrade Ready 1
+  ${EndIf}
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "Not every file could be written into $INSTDIR (is the drive full?). Nothing was changed." /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}
-  ; Earlier packages kept the licence beside the launcher; it goes with them.
-  StrCpy $R0 $INSTDIR
-  StrCpy $R1 "$Stage\old"
-  Call MoveOurs
-  ${IfNot} ${Errors}
-    StrCpy $R0 $Stage
-    StrCpy $R1 $INSTDIR
-    Call MoveOurs
-    ${If} ${Errors}
-      StrCpy $R0 $INSTDIR
-      StrCpy $R1 $Stage
-      Call MoveOurs
-      SetErrors
-    ${EndIf}
-  ${EndIf}
+  StrCpy $R5 $Stage
+  Call SwapIn
   ${If} ${Errors}
-    StrCpy $R0 "$Stage\old"
-    StrCpy $R1 $INSTDIR
-    Call MoveOurs
+    Call SwapBack
     ${If} ${Errors}
-      MessageBox MB_OK|MB_ICONSTOP "The upgrade of $INSTDIR stopped: the old files that could not be moved back are in $Stage\old. Move them back into $INSTDIR." /SD IDOK
+      MessageBox MB_OK|MB_ICONSTOP "The upgrade of $INSTDIR stopped halfway (is a file in use?). Close what uses $INSTDIR and run the installer again: it finishes the upgrade." /SD IDOK
       StrCpy $Stage ""
       SetErrorLevel 2
       Abort
@@ -492,15 +653,19 @@ Section
     Abort
   ${EndIf}
   ; The old files now lie in $Stage\old, and nothing inside them is a link.
-  RMDir /r $Stage
+  Call RemoveStage
   StrCpy $Stage ""
   ClearErrors
   SetOutPath "$INSTDIR\Data"
   SetOverwrite off
   File "${STAGE}\Data\README.txt"
-  SetOutPath $EXEDIR
+  SetOutPath $TEMP
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "The new version is installed, but Data\README.txt could not be written." /SD IDOK
+    SetErrorLevel 2
+  ${EndIf}
+  ${If} $Leftover != ""
+    MessageBox MB_OK|MB_ICONSTOP "The new version is installed, but $Leftover, the old version's files, could not be removed entirely (under Wine, a symbolic link whose target is missing is not listed). Delete it yourself." /SD IDOK
     SetErrorLevel 2
   ${EndIf}
 SectionEnd

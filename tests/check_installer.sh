@@ -64,6 +64,18 @@ while IFS='|' read -r name prepare want target line; do
     link*) prepare_old && mkdir -p "$work/elsewhere/dir" && echo mine >"$work/elsewhere/dir/mine.txt" &&
            echo mine >"$work/elsewhere/file.txt" && ln -s "$work/elsewhere/${prepare#link}" "$old/App/link" ;;
     foreign) mkdir -p "$old" && echo "someone else's" >"$old/notes.txt" ;;
+    # A launcher's name on someone else's file beside someone else's App.
+    forged) mkdir -p "$old/App/mystuff" && printf MZ >"$old/KorvanePortable.exe" && echo thesis >"$old/App/mystuff/thesis.doc" ;;
+    userfile) prepare_old && echo "my own" >"$old/notes.txt" ;;
+    root) prepare_old && cp "$work/setup.exe" "$work/../setup.exe" ;;
+    # Drive R: is the app's folder itself: launcher and Data at the root.
+    atroot) prepare_old && ln -sfn "$old" "$WINEPREFIX/dosdevices/r:" ;;
+    # A swap cut off by a power cut: the old launcher, guide, licence and App
+    # are aside, the new launcher is in, the new guide, App and Other are not.
+    halfswap) prepare_old && s=$old/KorvanePortable-upgrade-1 && mkdir -p "$s/old" &&
+              printf '[Upgrade]\r\nAppID=KorvanePortable\r\nReady=1\r\n' >"$s/upgrade.ini" &&
+              mv "$old"/{KorvanePortable.exe,help.html,LICENSE.txt,App} "$s/old/" &&
+              cp -r "$work"/zip/KorvanePortable/{help.html,App,Other} "$s/" && cp "$work/zip/KorvanePortable/KorvanePortable.exe" "$old/" ;;
   esac
   if [ "$prepare" = running ]; then
     "$wine" 'E:\installer\up\KorvanePortable\KorvanePortable.exe' </dev/null >/dev/null 2>&1 &
@@ -76,11 +88,13 @@ while IFS='|' read -r name prepare want target line; do
   state() { if [ "$prepare" = full ]; then content "$1" && manifest "$1/KorvanePortable/Data"; else manifest "$1"; fi; }
   before=$(state "$seen") data=$(manifest "$old/Data" 2>/dev/null)
   [ "$prepare" = full ] && seen=$work/up.after
+  line=${line//ROOTSETUP/E:\\setup.exe}
   export KORVANE_COMMAND_LINE=${line//SETUP/\"E:\\installer\\setup.exe\"}
   start=$(date +%s%N)
   case $prepare in readonly|full) namespace_run "$prepare" ;; *) "$wine" "$run" </dev/null ;; esac
   code=$? seconds=$(( ($(date +%s%N) - start) / 1000000 ))e-3
   if [ "$prepare" = running ]; then "$wine" "$driver" close </dev/null >/dev/null 2>&1; wait "$launcher"; fi
+  rm -f "$work/../setup.exe" "$WINEPREFIX/dosdevices/r:"
   echo "$name: exit $code in $(printf '%.2f' "$seconds") s"
   [ "$code" = "$want" ] || fail "$name: exit code $code, not $want"
   if [ "$want" != 0 ]; then
@@ -89,7 +103,8 @@ while IFS='|' read -r name prepare want target line; do
   fi
   landed=$(cd "$work" && find . -path ./zip -prune -o -name KorvanePortable.exe -printf '%h\n')
   [ "$landed" = "./$target" ] || fail "$name: installed into '$landed', not '$target'"
-  if [ "$prepare" = old ] || [ "$prepare" = noinfo ]; then
+  if [ "$prepare" = userfile ]; then [ -f "$old/notes.txt" ] && rm "$old/notes.txt" || fail "$name: the user's file is gone"; fi
+  if [ "$prepare" != none ]; then
     [ "$(content "$work/$target" Data)" = "$(content "$work/zip/KorvanePortable" Data)" ] || fail "$name: App, Other, launcher or guide not replaced"
     [ "$(manifest "$old/Data")" = "$data" ] || fail "$name: Data changed"
   else
@@ -106,6 +121,11 @@ no destination: beside the installer|none|0|KorvanePortable|SETUP /S
 upgrade keeps Data|old|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
 upgrade, /DESTINATION= the app's own folder|old|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\KorvanePortable\ /S
 upgrade repairs a folder without appinfo.ini|noinfo|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
+upgrade keeps a user's file beside the launcher|userfile|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
+upgrade by an installer at a drive root|root|0|up/KorvanePortable|ROOTSETUP /DESTINATION=E:\installer\up\ /S
+upgrade, /DESTINATION= a drive root that is the app's folder|atroot|0|up/KorvanePortable|SETUP /DESTINATION=R:\ /S
+upgrade finishes a swap cut off halfway|halfswap|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
+refused: a forged launcher beside someone else's App|forged|2||SETUP /DESTINATION=E:\installer\up\ /S
 refused: a link in App to a folder|linkdir|2||SETUP /DESTINATION=E:\installer\up\ /S
 refused: a link in App to a file|linkfile.txt|2||SETUP /DESTINATION=E:\installer\up\ /S
 failed: drive full, upgrade changes nothing|full|2||SETUP /DESTINATION=E:\installer\up\ /S
