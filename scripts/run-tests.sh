@@ -9,25 +9,36 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 lanes=${KORVANE_ARCH:-i686 x86_64}
-for arch in $lanes; do
-  korvane_build_arch "$arch" "$(korvane_test_build "$arch")"
-done
-[[ " $lanes " != *" i686 "* ]] || bash "$KORVANE_ROOT/scripts/package.sh"
-
-# Ctrl-C or a stop ends the run at once, not only the lane's CTest: CTest runs
-# in the background in a session of its own, and gets the signal with its
-# tests; the fixtures' watcher tears down what CTest had set up.
-ctest_pid=
+# Ctrl-C or a stop ends the run at once, whatever step runs: each step runs in
+# the background in a process group of its own and gets the signal with its
+# children; the fixtures' watcher tears down what CTest had set up.
+child=
 stop() {
   trap - INT TERM
-  if [ -n "$ctest_pid" ]; then
-    kill -"$1" -- "-$ctest_pid" 2>/dev/null || true
-    wait "$ctest_pid" 2>/dev/null || true
+  if [ -n "$child" ]; then
+    kill -"$1" -- "-$child" 2>/dev/null || true
+    wait "$child" 2>/dev/null || true
   fi
   exit "$2"
 }
 trap 'stop INT 130' INT
 trap 'stop TERM 143' TERM
+step() {
+  set -m
+  "$@" &
+  child=$!
+  set +m
+  local code=0
+  wait "$child" || code=$?
+  child=
+  return $code
+}
+
+for arch in $lanes; do
+  step korvane_build_arch "$arch" "$(korvane_test_build "$arch")"
+done
+[[ " $lanes " != *" i686 "* ]] || step bash "$KORVANE_ROOT/scripts/package.sh"
+
 status=0
 for arch in $lanes; do
   build=$(korvane_test_build "$arch")
@@ -39,10 +50,7 @@ for arch in $lanes; do
   echo "== $arch lane: launcher under test $launcher"
   echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
   [ "$arch" != i686 ] || rm -f "$KORVANE_BUILD/silent-install-seconds.txt"
-  setsid ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" &
-  ctest_pid=$!
-  wait "$ctest_pid" || status=1
-  ctest_pid=
+  step ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" || status=1
   if [ "$arch" = i686 ] && [ -f "$KORVANE_BUILD/silent-install-seconds.txt" ]; then
     version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
     echo "Installer: $(stat -c %s "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe") bytes; a fresh silent install took $(<"$KORVANE_BUILD/silent-install-seconds.txt") s"

@@ -75,7 +75,7 @@ start_lane() {
   # The holder writes its pid once the registration works, then sleeps.
   setsid unshare --user --map-root-user --mount -- bash "$here/lane32.sh" "$qemu" \
     bash -c 'echo $$ >"$0.part" && mv "$0.part" "$0" && exec sleep infinity' "$dir/lane.pid" \
-    </dev/null >"$dir/lane.log" 2>&1 &
+    </dev/null >"$dir/lane.log" 2>&1 9>&- &
   local starter=$! i
   for ((i = 0; i < 600; i++)); do
     [ -s "$dir/lane.pid" ] && break
@@ -268,6 +268,8 @@ setup() {
       echo "The harness in $dir belongs to a run still going (process ${owner_pid:-}): nothing was changed" >&2
       exit 1
     fi
+    # Its server ends its programs and services only when asked while alive.
+    alive "${server_pid:-}" "${server_start:-}" && { (in_harness wineserver -k) >/dev/null 2>&1 || true; }
     alive "${xvfb_pid:-}" "${xvfb_start:-}" && kill "$xvfb_pid" 2>/dev/null || true
     alive "${server_pid:-}" "${server_start:-}" && kill "$server_pid" 2>/dev/null || true
     alive "${lane_pid:-}" "${lane_start:-}" && kill "$lane_pid" 2>/dev/null || true
