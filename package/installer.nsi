@@ -57,6 +57,7 @@ Var InstLen
 ; new files are in it (Ready=1): a rerun knows such a folder as ours and
 ; finishes a swap that was cut off.
 !define STAGE_PREFIX "KorvanePortable-upgrade-"
+!define STAGE_PREFIX_LENGTH 24
 
 ; The text of $CMDLINE from index $0 up to the next blank that begins a
 ; switch (" /" or " "/"), trailing blanks cut: the unquoted value of a
@@ -280,7 +281,8 @@ Function RemoveCreated
   ${EndIf}
 FunctionEnd
 
-; 1 in $0 when file $R0 carries our version resource's ProductName.
+; 1 in $0 when file $R0 carries our launcher's version resource: its product
+; name and its description (this installer has the same product name).
 Function IsOurLauncher
   StrCpy $0 0
   System::Call 'version::GetFileVersionInfoSizeW(w R0, *i 0) i .r1'
@@ -292,7 +294,14 @@ Function IsOurLauncher
       System::Call 'version::VerQueryValueW(p r2, w "\StringFileInfo\040904B0\ProductName", *p .r4, *i .r5) i .r3'
       ${If} $3 <> 0
         System::Call 'kernel32::lstrcpynW(w .r6, p r4, i 64)'
-        ${IfThen} $6 == "Korvane Portable Edition" ${|} StrCpy $0 1 ${|}
+        System::Call 'version::VerQueryValueW(p r2, w "\StringFileInfo\040904B0\FileDescription", *p .r4, *i .r5) i .r3'
+        ${If} $3 <> 0
+          System::Call 'kernel32::lstrcpynW(w .r7, p r4, i 64)'
+          ${If} $6 == "Korvane Portable Edition"
+          ${AndIf} $7 == "Korvane Portable Edition, Loader Module"
+            StrCpy $0 1
+          ${EndIf}
+        ${EndIf}
       ${EndIf}
     ${EndIf}
     System::Free $2
@@ -304,6 +313,8 @@ FunctionEnd
 Function StageKind
   StrCpy $0 0
   ReadINIStr $1 "$R5\upgrade.ini" Upgrade AppID
+  ; Cut off while its marker was rewritten: the new one is whole.
+  ${IfThen} $1 != "KorvanePortable" ${|} ReadINIStr $1 "$R5\upgrade.new" Upgrade AppID ${|}
   ${If} $1 == "KorvanePortable"
     StrCpy $0 1
   ${Else}
@@ -324,6 +335,27 @@ Function IsOurs
   StrCpy $R0 "$INSTDIR\KorvanePortable.exe"
   Call IsOurLauncher
   ${IfThen} $0 == 1 ${|} Return ${|}
+  ; A stage proves the folder only when the folder holds nothing else but
+  ; Data: a fresh install cut off before it moved anything in. A planted one
+  ; beside someone else's files proves nothing.
+  StrCpy $0 0
+  FindFirst $8 $9 "$INSTDIR\*"
+  ${DoWhile} $9 != ""
+    StrCpy $1 $9 ${STAGE_PREFIX_LENGTH}
+    ${If} $9 != "."
+    ${AndIf} $9 != ".."
+    ${AndIf} $9 != "Data"
+    ${AndIf} $1 != "${STAGE_PREFIX}"
+      StrCpy $0 2
+      ${ExitDo}
+    ${EndIf}
+    FindNext $8 $9
+  ${Loop}
+  FindClose $8
+  ${If} $0 == 2
+    StrCpy $0 0
+    Return
+  ${EndIf}
   FindFirst $8 $9 "$INSTDIR\${STAGE_PREFIX}*"
   ${DoWhile} $9 != ""
     StrCpy $R5 "$INSTDIR\$9"
@@ -550,7 +582,10 @@ Function RemoveStage
     RMDir /r "$R5\$R9"
     Delete "$R5\$R9"
   ${Next}
-  ${IfNotThen} ${FileExists} "$R5\old" ${|} Delete "$R5\upgrade.ini" ${|}
+  ${IfNot} ${FileExists} "$R5\old"
+    Delete "$R5\upgrade.new"
+    Delete "$R5\upgrade.ini"
+  ${EndIf}
   RMDir $R5
   ${IfThen} ${FileExists} $R5 ${|} StrCpy $Leftover $R5 ${|}
 FunctionEnd
@@ -568,6 +603,7 @@ Function RepairStages
       RMDir $R5
     ${ElseIf} $0 == 1
       ReadINIStr $1 "$R5\upgrade.ini" Upgrade Ready
+      ${IfThen} $1 != 1 ${|} ReadINIStr $1 "$R5\upgrade.new" Upgrade Ready ${|}
       ${If} $1 == 1
         CreateDirectory "$R5\old"
         Call SwapIn
@@ -630,8 +666,13 @@ Section
   File /r "${STAGE}\App"
   File /r "${STAGE}\Other"
   SetOutPath $TEMP
+  ; The marker becomes ready in one rename: a cut leaves the old marker or
+  ; the whole new one (which StageKind reads too), never an emptied one.
   ${IfNot} ${Errors}
-    WriteINIStr "$Stage\upgrade.ini" Upgrade Ready 1
+    WriteINIStr "$Stage\upgrade.new" Upgrade AppID KorvanePortable
+    WriteINIStr "$Stage\upgrade.new" Upgrade Ready 1
+    Delete "$Stage\upgrade.ini"
+    Rename "$Stage\upgrade.new" "$Stage\upgrade.ini"
   ${EndIf}
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "Not every file could be written into $INSTDIR (is the drive full?). Nothing was changed." /SD IDOK

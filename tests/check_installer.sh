@@ -67,6 +67,9 @@ while IFS='|' read -r name prepare want target line; do
     # A launcher's name on someone else's file beside someone else's App.
     forged) mkdir -p "$old/App/mystuff" && printf MZ >"$old/KorvanePortable.exe" && echo thesis >"$old/App/mystuff/thesis.doc" ;;
     userfile) prepare_old && echo "my own" >"$old/notes.txt" ;;
+    # Someone else's App and guide beside a planted stage marker.
+    planted) mkdir -p "$old/App" "$old/KorvanePortable-upgrade-1" && echo thesis >"$old/App/thesis.doc" &&
+             echo theirs >"$old/help.html" && printf '[Upgrade]\r\nAppID=KorvanePortable\r\n' >"$old/KorvanePortable-upgrade-1/upgrade.ini" ;;
     root) prepare_old && cp "$work/setup.exe" "$work/../setup.exe" ;;
     # Drive R: is the app's folder itself: launcher and Data at the root.
     atroot) prepare_old && ln -sfn "$old" "$WINEPREFIX/dosdevices/r:" ;;
@@ -126,6 +129,7 @@ upgrade by an installer at a drive root|root|0|up/KorvanePortable|ROOTSETUP /DES
 upgrade, /DESTINATION= a drive root that is the app's folder|atroot|0|up/KorvanePortable|SETUP /DESTINATION=R:\ /S
 upgrade finishes a swap cut off halfway|halfswap|0|up/KorvanePortable|SETUP /DESTINATION=E:\installer\up\ /S
 refused: a forged launcher beside someone else's App|forged|2||SETUP /DESTINATION=E:\installer\up\ /S
+refused: a planted upgrade folder beside someone else's App|planted|2||SETUP /DESTINATION=E:\installer\up\ /S
 refused: a link in App to a folder|linkdir|2||SETUP /DESTINATION=E:\installer\up\ /S
 refused: a link in App to a file|linkfile.txt|2||SETUP /DESTINATION=E:\installer\up\ /S
 failed: drive full, upgrade changes nothing|full|2||SETUP /DESTINATION=E:\installer\up\ /S
