@@ -25,7 +25,7 @@ protected:
     void SetUp() override
     {
         if (!testDrivesMapped())
-            GTEST_SKIP() << "test drives are mapped by scripts/run-tests.sh";
+            GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
         layOutDriveFolder(folder, launcherUnderTest(), L"KorvanePortable.exe");
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", log.c_str());
         SetEnvironmentVariableW(L"KORVANE_STANDIN_ANSI_LOG", ansiLog.c_str());
