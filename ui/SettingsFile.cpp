@@ -47,17 +47,23 @@ size_t untilZero(const wchar_t* text, size_t length)
     return zero != nullptr ? static_cast<size_t>(zero - text) : length;
 }
 
-// Parses one line's text as the profile reader does: blanks trimmed; "[" and
-// a last "]" make a section header; otherwise a key, with a value after the
-// first "=" when there is one.
-void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
+// Moves begin and end inward past the blanks at either end.
+void trimBlanks(const wchar_t*& begin, const wchar_t*& end)
 {
-    const wchar_t* begin = text;
-    const wchar_t* end = text + length;
     while (begin < end && isProfileBlank(*begin))
         begin++;
     while (end > begin && isProfileBlank(end[-1]))
         end--;
+}
+
+// Parses one line's text as the profile reader does: blanks trimmed; "[" and
+// a last "]" make a section header (its name trimmed too); otherwise a key,
+// with a value after the first "=" when there is one.
+void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
+{
+    const wchar_t* begin = text;
+    const wchar_t* end = text + length;
+    trimBlanks(begin, end);
     line.kind = SettingsLineKind::Other;
     line.name = begin;
     line.nameLength = 0;
@@ -70,13 +76,9 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
         while (close > begin && close[-1] != L']')
             close--;
         if (close > begin + 1) {
-            // The name between the brackets, blanks trimmed.
             const wchar_t* name = begin + 1;
             const wchar_t* nameEnd = close - 1;
-            while (name < nameEnd && isProfileBlank(*name))
-                name++;
-            while (nameEnd > name && isProfileBlank(nameEnd[-1]))
-                nameEnd--;
+            trimBlanks(name, nameEnd);
             line.kind = SettingsLineKind::Section;
             line.name = name;
             line.nameLength = untilZero(name, static_cast<size_t>(nameEnd - name));
@@ -86,13 +88,11 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
     line.kind = SettingsLineKind::Key;
     const wchar_t* equals = wmemchr(begin, L'=', static_cast<size_t>(end - begin));
     const wchar_t* nameEnd = equals != nullptr ? equals : end;
-    while (nameEnd > begin && isProfileBlank(nameEnd[-1]))
-        nameEnd--;
+    trimBlanks(begin, nameEnd);
     line.nameLength = untilZero(begin, static_cast<size_t>(nameEnd - begin));
     if (equals != nullptr) {
         const wchar_t* value = equals + 1;
-        while (value < end && isProfileBlank(*value))
-            value++;
+        trimBlanks(value, end);
         line.value = value;
         line.valueLength = untilZero(value, static_cast<size_t>(end - value));
     }
