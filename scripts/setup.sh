@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, as root. Does nothing when all is there.
-# Extra package names given as arguments are installed too (the screenshots need a browser).
+# Installs what building and testing need on Debian 12 or 13, as root. Does
+# nothing when all is there. Extra package names given as arguments are
+# installed too (the screenshots need a browser).
+#
+# A mirror in mid-sync is an everyday event: an index that cannot be fetched
+# is reported in one line and the lists that exist are used; when the install
+# cannot be resolved from them (one architecture's security index missing),
+# it is tried once more with the release's own suite as the default release.
+# Nothing else on the machine changes: no source is added or removed, no list
+# deleted. APT_CONFIG, as apt reads it, may point at another configuration.
 set -euo pipefail
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 cmake make xvfb xauth x11-utils googletest imagemagick librsvg2-bin \
-         zip unzip tidy fonts-wine nsis "$@"; do
+         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils cmake make xvfb xauth x11-utils googletest \
+         imagemagick librsvg2-bin zip unzip tidy fonts-wine nsis git ca-certificates util-linux procps "$@"; do
   have "$p" || need+=("$p")
 done
 
@@ -22,10 +30,26 @@ else
   SUDO=
 fi
 
+# apt's first error line, or its last line, squeezed into one line.
+reason() { { grep -m 1 -E '^(E|Err):' "$1" || tail -n 1 "$1"; } | tr -s '\t\n ' ' '; }
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 echo "Installing: ${need[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+apt=(apt-get -o Acquire::Retries=3)
+if ! $SUDO "${apt[@]}" update -qq >"$log" 2>&1; then
+  echo "setup: apt-get update failed, going on with the package lists there are: $(reason "$log")" >&2
+fi
+install=("${apt[@]}" install -y -qq --no-install-recommends)
+if ! $SUDO "${install[@]}" "${need[@]}" >"$log" 2>&1; then
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  first=$(reason "$log")
+  if [ -z "$codename" ] || ! $SUDO "${install[@]}" -t "$codename" "${need[@]}" >"$log" 2>&1; then
+    echo "setup: the packages cannot be installed: $first${codename:+; with -t $codename: $(reason "$log")}" >&2
+    exit 1
+  fi
+fi
