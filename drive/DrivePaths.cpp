@@ -18,18 +18,14 @@ const DWORD CAPACITY_STEP = 128;
 // Windows paths end at 32,767 characters; past that, growing cannot help.
 const DWORD LAST_CAPACITY = 32768 + CAPACITY_STEP;
 
-void getFileInDataFolder(const wchar_t* name, StringStorage& out)
+void formatDataFolderFile(const wchar_t* dataFolder, const wchar_t* name, StringStorage& out)
 {
-    StringStorage dataFolder;
-    getDataFolder(dataFolder);
-    out.format(L"%s\\%s", dataFolder.getString(), name);
+    out.format(L"%s\\%s", dataFolder, name);
 }
 
-void getSettingsFileInDataFolder(const wchar_t* word, StringStorage& out)
+void formatSettingsFile(const wchar_t* dataFolder, const wchar_t* word, StringStorage& out)
 {
-    StringStorage dataFolder;
-    getDataFolder(dataFolder);
-    out.format(L"%s\\%s_%s", dataFolder.getString(), word, SETTINGS_SUFFIX);
+    out.format(L"%s\\%s_%s", dataFolder, word, SETTINGS_SUFFIX);
 }
 
 } // namespace
@@ -68,61 +64,107 @@ void getVolumeIdentity(const wchar_t* rootPath, StringStorage& out)
     out.format(L"%.8x", static_cast<unsigned int>(serial));
 }
 
-void getDriveIdentity(StringStorage& out)
+void volumeRootOf(const wchar_t* modulePath, StringStorage& out)
 {
-    StringStorage root;
-    if (getModulePath(root) && root.getLength() > 0) {
-        const wchar_t* text = root.getString();
-        for (uint32_t i = 0; i < root.getLength(); i++) {
-            if (text[i] == L'\\') {
-                // Keeps the backslash: E:\Apps\loader.exe becomes E:\.
-                root.copyPrefix(static_cast<int32_t>(i), root);
-                break;
-            }
+    out.setString(modulePath);
+    const wchar_t* text = out.getString();
+    for (uint32_t i = 0; i < out.getLength(); i++) {
+        if (text[i] == L'\\') {
+            out.copyPrefix(static_cast<int32_t>(i), out);
+            return;
         }
     }
+}
+
+void dataFolderOf(const wchar_t* modulePath, StringStorage& out)
+{
+    StringStorage folder;
+    folder.setString(modulePath != nullptr ? modulePath : L"");
+    if (folder.getLength() > 0) {
+        const wchar_t* text = folder.getString();
+        int32_t k = static_cast<int32_t>(folder.getLength()) - 1;
+        while (k > 0 && text[k] != L'\\')
+            k--;
+        folder.copyPrefix(k - 1 > 0 ? k - 1 : 0, folder);
+    }
+    out.format(L"%s\\%s", folder.getString(), DATA_FOLDER_NAME);
+}
+
+void viewerPathIn(const wchar_t* dataFolder, StringStorage& out)
+{
+    formatDataFolderFile(dataFolder, VIEWER_FILE_NAME, out);
+}
+
+void serverPathIn(const wchar_t* dataFolder, StringStorage& out)
+{
+    formatDataFolderFile(dataFolder, SERVER_FILE_NAME, out);
+}
+
+void viewerSettingsPathIn(const wchar_t* dataFolder, StringStorage& out)
+{
+    formatSettingsFile(dataFolder, VIEWER_WORD, out);
+}
+
+void serverSettingsPathIn(const wchar_t* dataFolder, StringStorage& out)
+{
+    formatSettingsFile(dataFolder, SERVER_WORD, out);
+}
+
+void windowClassNameOf(const wchar_t* prefix, const wchar_t* identity, StringStorage& out)
+{
+    out.format(L"%s%s", prefix, identity);
+}
+
+void getDriveIdentity(StringStorage& out)
+{
+    // Without the module path the root is null: the current directory's volume.
+    StringStorage modulePath;
+    StringStorage root;
+    if (getModulePath(modulePath))
+        volumeRootOf(modulePath.getString(), root);
     getVolumeIdentity(root.getString(), out);
 }
 
 void getDataFolder(StringStorage& out)
 {
-    StringStorage folder;
-    if (getModulePath(folder) && folder.getLength() > 0) {
-        const wchar_t* text = folder.getString();
-        int32_t k = static_cast<int32_t>(folder.getLength()) - 1;
-        while (k > 0 && text[k] != L'\\')
-            k--;
-        // Without the trailing backslash: E:\Apps\loader.exe gives E:\Apps.
-        folder.copyPrefix(k - 1 > 0 ? k - 1 : 0, folder);
-    }
     // Without a module path the folder part is empty; callers check
     // isModulePathKnown first rather than use the guessed \Data.
-    out.format(L"%s\\%s", folder.getString() != nullptr ? folder.getString() : L"", DATA_FOLDER_NAME);
+    StringStorage modulePath;
+    getModulePath(modulePath);
+    dataFolderOf(modulePath.getString(), out);
 }
 
 void getViewerPath(StringStorage& out)
 {
-    getFileInDataFolder(VIEWER_FILE_NAME, out);
+    StringStorage dataFolder;
+    getDataFolder(dataFolder);
+    viewerPathIn(dataFolder.getString(), out);
 }
 
 void getServerPath(StringStorage& out)
 {
-    getFileInDataFolder(SERVER_FILE_NAME, out);
+    StringStorage dataFolder;
+    getDataFolder(dataFolder);
+    serverPathIn(dataFolder.getString(), out);
 }
 
 void getViewerSettingsPath(StringStorage& out)
 {
-    getSettingsFileInDataFolder(VIEWER_WORD, out);
+    StringStorage dataFolder;
+    getDataFolder(dataFolder);
+    viewerSettingsPathIn(dataFolder.getString(), out);
 }
 
 void getServerSettingsPath(StringStorage& out)
 {
-    getSettingsFileInDataFolder(SERVER_WORD, out);
+    StringStorage dataFolder;
+    getDataFolder(dataFolder);
+    serverSettingsPathIn(dataFolder.getString(), out);
 }
 
 void getWindowClassName(const wchar_t* prefix, StringStorage& out)
 {
     StringStorage identity;
     getDriveIdentity(identity);
-    out.format(L"%s%s", prefix, identity.getString());
+    windowClassNameOf(prefix, identity.getString(), out);
 }

@@ -28,3 +28,22 @@ void getServerSettingsPath(StringStorage& out);
 
 // prefix followed directly by the drive identity, e.g. loader1a2b3c4d.
 void getWindowClassName(const wchar_t* prefix, StringStorage& out);
+
+// The rules behind the functions above, as functions of their inputs alone.
+
+// The root whose volume gives the identity: up to the first backslash, kept
+// (E:\Apps\loader.exe gives E:\, \\host\share\x gives \); without one, the whole path.
+void volumeRootOf(const wchar_t* modulePath, StringStorage& out);
+
+// The loader folder, less its trailing backslash, then Data: E:\Apps\loader.exe
+// gives E:\Apps\Data, E:\loader.exe gives E:\Data.
+void dataFolderOf(const wchar_t* modulePath, StringStorage& out);
+
+// The programs and settings files in a Data folder.
+void viewerPathIn(const wchar_t* dataFolder, StringStorage& out);
+void serverPathIn(const wchar_t* dataFolder, StringStorage& out);
+void viewerSettingsPathIn(const wchar_t* dataFolder, StringStorage& out);
+void serverSettingsPathIn(const wchar_t* dataFolder, StringStorage& out);
+
+// prefix followed directly by identity.
+void windowClassNameOf(const wchar_t* prefix, const wchar_t* identity, StringStorage& out);
