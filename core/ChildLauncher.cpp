@@ -37,36 +37,17 @@ void waitDispatchingMessages(HANDLE process)
     }
 }
 
-// A viewer or server that reads its command line as ANSI text gets the paths
-// after the system's best-fit conversion, which turns some characters into
-// others that mean something in a path: U+FF02 into a quote that ends the
-// quoted path early, U+0101 into "a", U+FF0E into ".", U+FF3C into "\". The
-// program would read its settings from another folder. A character with no
-// image at all becomes "?", which names no file, so only best fit is refused:
-// the image with best fit must equal the image without it. Every path lies in
-// the Data folder, beside names that convert unchanged.
-bool isDataFolderExactInAnsi()
-{
-    StringStorage folder;
-    getDataFolder(folder);
-    const wchar_t* text = folder.getString();
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return false;
-    std::unique_ptr<char[]> image(new char[bytes]);
-    std::unique_ptr<char[]> exact(new char[bytes]);
-    WideCharToMultiByte(CP_ACP, 0, text, -1, image.get(), bytes, nullptr, nullptr);
-    // Code pages without best fit (UTF-8) refuse the flag: nothing to compare.
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, exact.get(), bytes, nullptr, nullptr) != bytes)
-        return GetLastError() == ERROR_INVALID_FLAGS;
-    return memcmp(image.get(), exact.get(), bytes) == 0;
-}
-
-// Without its own path, or from a folder that an ANSI program would read
-// wrongly, the launcher starts nothing rather than a program pointed elsewhere.
+// Without its own path, or from a Data folder that a program reading its
+// command line as ANSI text would read as another folder (isExactInAnsi), the
+// launcher starts nothing rather than a program pointed elsewhere. Every path
+// lies in the Data folder, beside names that convert unchanged.
 bool canStartFromDataFolder()
 {
-    return isModulePathKnown() && isDataFolderExactInAnsi();
+    if (!isModulePathKnown())
+        return false;
+    StringStorage folder;
+    getDataFolder(folder);
+    return isExactInAnsi(folder.getString());
 }
 
 bool startViewerWith(const wchar_t* hostArgument)
@@ -80,27 +61,58 @@ bool startViewerWith(const wchar_t* hostArgument)
 
 } // namespace
 
-void buildViewerCommandLine(StringStorage& out, const wchar_t* hostArgument)
+bool isExactInAnsi(const wchar_t* text)
+{
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return false;
+    std::unique_ptr<char[]> image(new char[bytes]);
+    std::unique_ptr<char[]> exact(new char[bytes]);
+    WideCharToMultiByte(CP_ACP, 0, text, -1, image.get(), bytes, nullptr, nullptr);
+    // Code pages without best fit (UTF-8) refuse the flag: nothing to compare.
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, exact.get(), bytes, nullptr, nullptr) != bytes)
+        return GetLastError() == ERROR_INVALID_FLAGS;
+    return memcmp(image.get(), exact.get(), bytes) == 0;
+}
+
+void composeViewerCommandLine(StringStorage& out, const wchar_t* dataFolder, const wchar_t* driveIdentity,
+                              const wchar_t* hostArgument)
 {
     StringStorage viewerPath;
     StringStorage settingsPath;
     StringStorage className;
-    getViewerPath(viewerPath);
-    getViewerSettingsPath(settingsPath);
-    getWindowClassName(VIEWER_CLASS_WORD, className);
+    viewerPathIn(dataFolder, viewerPath);
+    viewerSettingsPathIn(dataFolder, settingsPath);
+    windowClassNameOf(VIEWER_CLASS_WORD, driveIdentity, className);
     // The program path is quoted so that a folder with blanks cannot make the
     // platform run a planted program from a shorter prefix of the path.
     out.format(L"\"%s\" %s %s \"%s\" %s %s", viewerPath.getString(), hostArgument,
                L"-settingsfile", settingsPath.getString(), L"-wndclass", className.getString());
 }
 
-void buildServerCommandLine(StringStorage& out)
+void composeServerCommandLine(StringStorage& out, const wchar_t* dataFolder)
 {
     StringStorage serverPath;
     StringStorage settingsPath;
-    getServerPath(serverPath);
-    getServerSettingsPath(settingsPath);
+    serverPathIn(dataFolder, serverPath);
+    serverSettingsPathIn(dataFolder, settingsPath);
     out.format(L"\"%s\" %s \"%s\"", serverPath.getString(), L"-runwithinifile", settingsPath.getString());
+}
+
+void buildViewerCommandLine(StringStorage& out, const wchar_t* hostArgument)
+{
+    StringStorage dataFolder;
+    StringStorage identity;
+    getDataFolder(dataFolder);
+    getDriveIdentity(identity);
+    composeViewerCommandLine(out, dataFolder.getString(), identity.getString(), hostArgument);
+}
+
+void buildServerCommandLine(StringStorage& out)
+{
+    StringStorage dataFolder;
+    getDataFolder(dataFolder);
+    composeServerCommandLine(out, dataFolder.getString());
 }
 
 bool runProcessAndWait(const wchar_t* commandLine)
