@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "../drive/StringStorage.h"
 #include "../ui/FrontPanel.h"
 
@@ -148,29 +150,75 @@ TEST(FormatToArray, FollowsTheCountedFormatterContract)
     EXPECT_EQ(array[4], L'#') << "nothing may be written past the count";
 }
 
-TEST(RemoveSpaces, DropsBlanksLineBreaksAndQuotesOnly)
+// The host rules of the front panel. Rows marked 1252 hold characters that
+// code page 1252's best fit (the tests' prefix) turns into a quote, a blank,
+// a dash or a slash; under another code page they are not checked.
+struct HostCase {
+    bool only1252;
+    const wchar_t* typed;
+    const wchar_t* host;
+};
+
+::testing::AssertionResult cleansTo(size_t row, const HostCase& c)
+{
+    wchar_t text[64];
+    wcscpy(text, c.typed);
+    cleanHostText(text);
+    if (std::wstring(text) == c.host)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "row " << row << ": [" << wideToUtf8(c.typed) << "] gave ["
+                                         << wideToUtf8(text) << "], not [" << wideToUtf8(c.host) << "]";
+}
+
+TEST(HostText, CleaningDropsSeparatorsAndQuotesInUtf16AndInAnsi)
+{
+    const HostCase cases[] = {
+        /* 0 */ {false, L"", L""},
+        /* 1 */ {false, L"   ", L""},
+        /* 2 */ {false, L"  my host ::443 ", L"myhost::443"},
+        /* 3 */ {false, L"a\tb\vc\fd\re\nf", L"abcdef"},
+        /* 4 */ {false, L"line\r\nbreak\n", L"linebreak"},
+        /* 5 */ {false, L"a\x00a0 b\x3000" L"c\x2028" L"d\x2009" L"e\x0085" L"f", L"abcdef"},
+        /* 6 */ {false, L"\"quoted host\"", L"quotedhost"},
+        /* 7 */ {false, L"my\"host::443", L"myhost::443"},
+        /* 8 */ {false, L"q\"uo\"te:1", L"quote:1"},
+        /* 9 */ {false, L"a\t-settingsfile\tC:\\x.ini", L"a-settingsfileC:\\x.ini"},
+        /* 10 */ {false, L"\\\\server\\x:1 '\u00e9'\u200b-", L"\\\\server\\x:1'\u00e9'\u200b-"},
+        /* 11 */ {true, L"\xff02\x0445\x043e\x0441\x0442\x02ba.\x4e2d\x030e", L"\x0445\x043e\x0441\x0442.\x4e2d"},
+        /* 12 */ {true, L"myhost\xff02", L"myhost"},
+        /* 13 */ {true, L"my\x02bahost:1", L"myhost:1"},
+        /* 14 */ {true, L"work.example\x030e", L"work.example"},
+        /* 15 */ {false, L"\xd83d\xde00host", L"\xd83d\xde00host"},
+    };
+    for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); row++) {
+        if (!cases[row].only1252 || GetACP() == 1252) {
+            EXPECT_TRUE(cleansTo(row, cases[row]));
+        }
+    }
+}
+
+TEST(HostText, SwitchesAreTextsThatBeginWithADashOrASlash)
 {
     struct Case {
-        const wchar_t* typed;
+        bool only1252;
         const wchar_t* host;
+        bool isSwitch;
     } cases[] = {
-        // Quotes in code page 1252's best fit (the prefix's), around a host in other scripts.
-        {L"\xff02\x0445\x043e\x0441\x0442\x02ba.\x4e2d\x030e", GetACP() == 1252 ? L"\x0445\x043e\x0441\x0442.\x4e2d" : nullptr},
-        {L"", L""},
-        {L"   ", L""},
-        {L"  my host ::443 ", L"myhost::443"},
-        {L"a\tb\vc\fd\re\nf", L"abcdef"},
-        {L"a\x00a0 b\x3000" L"c\x2028" L"d\x2009" L"e\x0085" L"f", L"abcdef"},
-        {L"\"quoted host\"", L"quotedhost"},
-        {L"\\\\server\\x:1 '\u00e9'\u200b-", L"\\\\server\\x:1'\u00e9'\u200b-"},
+        /* 0 */ {false, L"", false},
+        /* 1 */ {false, L"myhost", false},
+        /* 2 */ {false, L"-listen", true},
+        /* 3 */ {false, L"/x", true},
+        /* 4 */ {false, L"host-1/x", false},
+        /* 5 */ {false, L"\\\\server", false},
+        /* 6 */ {true, L"\xff0dsettingsfile", true},
+        /* 7 */ {true, L"\x2215x", true},
+        /* 8 */ {true, L"\x4e2dhost", false},
     };
-    for (const Case& c : cases) {
-        if (c.host == nullptr)
-            continue;
-        wchar_t text[64];
-        wcscpy(text, c.typed);
-        removeSpaces(text);
-        EXPECT_EQ(std::wstring(text), c.host) << "typed: [" << std::wstring(c.typed).size() << " units]";
+    for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); row++) {
+        const Case& c = cases[row];
+        if (!c.only1252 || GetACP() == 1252) {
+            EXPECT_EQ(looksLikeSwitch(c.host), c.isSwitch) << "row " << row;
+        }
     }
 }
 

@@ -57,19 +57,6 @@ bool splitsAnsiArguments(const wchar_t* character, size_t length)
     return false;
 }
 
-// A host that begins with a dash or a slash, as typed or in its ANSI image,
-// would reach the viewer as a switch (-listen, -settingsfile, /x).
-bool looksLikeSwitch(const wchar_t* host)
-{
-    if (host[0] == L'-' || host[0] == L'/')
-        return true;
-    if (host[0] == L'\0')
-        return false;
-    char image[8];
-    int bytes = ansiImage(host, characterLength(host), image);
-    return bytes > 0 && (image[0] == '-' || image[0] == '/');
-}
-
 void endPanel(FrontPanelState& state, INT_PTR result)
 {
     EndDialog(state.panelWindow, result);
@@ -104,7 +91,7 @@ bool isHostAmongLines(FrontPanelState& state, LRESULT first, LRESULT last)
         line[0] = L'\0';
         SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.get()));
         line[length < HOST_TEXT_CAPACITY ? length : HOST_TEXT_CAPACITY - 1] = L'\0';
-        removeSpaces(line.get());
+        cleanHostText(line.get());
         if (wcscmp(line.get(), state.hostText) == 0)
             return true;
     }
@@ -162,7 +149,7 @@ void initPanel(HWND dialog, FrontPanelState& state)
 void takeHostText(FrontPanelState& state)
 {
     GetWindowTextW(GetDlgItem(state.panelWindow, IDC_HOST_EDIT), state.hostText, HOST_TEXT_CAPACITY);
-    removeSpaces(state.hostText);
+    cleanHostText(state.hostText);
     // No host name begins with a dash or a slash: such a text is no host, so
     // Connect, Enter and a double click start nothing.
     if (looksLikeSwitch(state.hostText))
@@ -294,7 +281,18 @@ INT_PTR onCommand(FrontPanelState& state, WORD id, WORD notification)
 
 } // namespace
 
-void removeSpaces(wchar_t* text)
+bool looksLikeSwitch(const wchar_t* host)
+{
+    if (host[0] == L'-' || host[0] == L'/')
+        return true;
+    if (host[0] == L'\0')
+        return false;
+    char image[8];
+    int bytes = ansiImage(host, characterLength(host), image);
+    return bytes > 0 && (image[0] == '-' || image[0] == '/');
+}
+
+void cleanHostText(wchar_t* text)
 {
     wchar_t* kept = text;
     while (*text != L'\0') {
