@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../tests/OwnFolder.h"
+
 #include <windows.h>
 
 #include <string>
@@ -15,13 +17,4 @@ inline double nowMs()
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return counter.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
-// Folder of the running program, without a trailing backslash.
-inline std::wstring ownFolder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
 }

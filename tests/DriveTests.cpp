@@ -1,4 +1,4 @@
-// Paths and drive identity, seen from a probe program placed on the test drives.
+// Paths and drive identity: the rules as tables, then the platform's answers.
 #include "Expected.h"
 #include "TestSupport.h"
 
@@ -6,114 +6,94 @@
 
 namespace {
 
-struct ProbeReport {
-    std::wstring modulePath, identity, dataFolder, viewerPath, serverPath, viewerSettings, serverSettings,
-        loaderClass, viewerClass, connectLine, listenLine, serverLine;
-};
-
-// Places the probe as folder\name and reads what it derives there.
-ProbeReport probeAt(const std::wstring& folder, const std::wstring& name = L"loader.exe")
+std::wstring textOf(const StringStorage& s)
 {
-    ProbeReport report;
-    layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", name, false);
-    std::wstring out = folder + L"\\report.txt";
-    ProcessResult run = runAndWait(L"\"" + folder + L"\\" + name + L"\" paths \"" + out + L"\"");
-    EXPECT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    std::vector<std::wstring> lines = readLogLines(out);
-    if (lines.size() != 12) {
-        ADD_FAILURE() << "probe wrote " << lines.size() << " lines";
-        return report;
+    return s.getString() != nullptr ? std::wstring(s.getString()) : std::wstring(L"<no text>");
+}
+
+::testing::AssertionResult derives(int row, const wchar_t* modulePath, const std::wstring& root,
+                                   const std::wstring& dataFolder)
+{
+    StringStorage gotRoot, gotFolder;
+    volumeRootOf(modulePath, gotRoot);
+    dataFolderOf(modulePath, gotFolder);
+    if (textOf(gotRoot) == root && textOf(gotFolder) == dataFolder)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "row " << row << ": root [" << wideToUtf8(textOf(gotRoot))
+                                         << "], Data folder [" << wideToUtf8(textOf(gotFolder)) << "]";
+}
+
+TEST(DrivePaths, VolumeRootAndDataFolderFromTheModulePath)
+{
+    std::wstring deep = L"E:\\" + std::wstring(300, L'd');
+    EXPECT_TRUE(derives(0, L"E:\\Apps\\loader.exe", L"E:\\", L"E:\\Apps\\Data"));
+    EXPECT_TRUE(derives(1, L"E:\\loader.exe", L"E:\\", L"E:\\Data"));
+    EXPECT_TRUE(derives(2, L"F:\\Tools\\AnyName.exe", L"F:\\", L"F:\\Tools\\Data"));
+    EXPECT_TRUE(derives(3, L"\\\\host\\share\\x\\loader.exe", L"\\", L"\\\\host\\share\\x\\Data"));
+    EXPECT_TRUE(derives(4, (deep + L"\\loader.exe").c_str(), L"E:\\", deep + L"\\Data"));
+    // Never returned by the platform: the scan stops at the start of the text.
+    EXPECT_TRUE(derives(5, L"loader.exe", L"loader.exe", L"l\\Data"));
+    EXPECT_TRUE(derives(6, L"", L"", L"\\Data"));
+    // No module path: no root (the current directory's volume) and no folder part.
+    EXPECT_TRUE(derives(7, nullptr, L"<no text>", L"\\Data"));
+}
+
+TEST(DrivePaths, ProgramsSettingsAndClassNamesInTheDataFolder)
+{
+    const wchar_t* folders[] = {L"E:\\Apps", L"E:", L"E:\\My Tools"};
+    for (int row = 0; row < 3; row++) {
+        SCOPED_TRACE(testing::Message() << "row " << row);
+        std::wstring dataFolder = std::wstring(folders[row]) + L"\\Data";
+        StringStorage s;
+        viewerPathIn(dataFolder.c_str(), s);
+        EXPECT_EQ(textOf(s), expected::viewerPath(folders[row]));
+        serverPathIn(dataFolder.c_str(), s);
+        EXPECT_EQ(textOf(s), expected::serverPath(folders[row]));
+        viewerSettingsPathIn(dataFolder.c_str(), s);
+        EXPECT_EQ(textOf(s), expected::viewerSettingsPath(folders[row]));
+        serverSettingsPathIn(dataFolder.c_str(), s);
+        EXPECT_EQ(textOf(s), expected::serverSettingsPath(folders[row]));
     }
-    std::wstring* fields[] = {&report.modulePath, &report.identity, &report.dataFolder, &report.viewerPath,
-                              &report.serverPath, &report.viewerSettings, &report.serverSettings,
-                              &report.loaderClass, &report.viewerClass, &report.connectLine,
-                              &report.listenLine, &report.serverLine};
-    for (size_t i = 0; i < 12; i++)
-        *fields[i] = lines[i];
-    return report;
+    StringStorage name;
+    windowClassNameOf(L"loader", L"1a2b3c4d", name);
+    EXPECT_EQ(textOf(name), L"loader1a2b3c4d");
+    windowClassNameOf(L"viewer", L"0000abcd", name);
+    EXPECT_EQ(textOf(name), L"viewer0000abcd");
 }
 
-class DriveTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!testDrivesMapped())
-            GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
-    }
-};
-
-TEST_F(DriveTest, WorkedExampleInAFolder)
-{
-    ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"myhost::443");
-    ProbeReport r = probeAt(L"E:\\Apps");
-    EXPECT_EQ(r.modulePath, L"E:\\Apps\\loader.exe");
-    EXPECT_EQ(r.identity, L"1a2b3c4d");
-    EXPECT_EQ(r.dataFolder, L"E:\\Apps\\Data");
-    EXPECT_EQ(r.viewerPath, expected::viewerPath(L"E:\\Apps"));
-    EXPECT_EQ(r.serverPath, expected::serverPath(L"E:\\Apps"));
-    EXPECT_EQ(r.viewerSettings, expected::viewerSettingsPath(L"E:\\Apps"));
-    EXPECT_EQ(r.serverSettings, expected::serverSettingsPath(L"E:\\Apps"));
-    EXPECT_EQ(r.loaderClass, L"loader1a2b3c4d");
-    EXPECT_EQ(r.viewerClass, expected::viewerClass(L"1a2b3c4d"));
-    // The program path is quoted; the settings files always are; host as given.
-    EXPECT_EQ(r.connectLine, expected::viewerLine(L"E:\\Apps", L"myhost::443", L"1a2b3c4d"));
-    EXPECT_EQ(r.listenLine, expected::listeningViewerLine(L"E:\\Apps", L"1a2b3c4d"));
-    EXPECT_EQ(r.serverLine, expected::serverLine(L"E:\\Apps"));
-}
-
-TEST_F(DriveTest, LauncherInTheDriveRootAndOnAnotherDrive)
-{
-    ProbeReport root = probeAt(L"E:\\");
-    EXPECT_EQ(root.modulePath, L"E:\\loader.exe");
-    EXPECT_EQ(root.identity, L"1a2b3c4d");
-    EXPECT_EQ(root.dataFolder, L"E:\\Data");
-    EXPECT_EQ(root.viewerSettings, expected::viewerSettingsPath(L"E:"));
-    DeleteFileW(L"E:\\loader.exe");
-    DeleteFileW(L"E:\\report.txt");
-
-    ProbeReport other = probeAt(L"F:\\Tools", L"AnyName.exe");
-    EXPECT_EQ(other.modulePath, L"F:\\Tools\\AnyName.exe");
-    EXPECT_EQ(other.identity, OTHER_TEST_DRIVE_SERIAL);
-    EXPECT_EQ(other.loaderClass, std::wstring(L"loader") + OTHER_TEST_DRIVE_SERIAL);
-    EXPECT_EQ(other.viewerClass, expected::viewerClass(OTHER_TEST_DRIVE_SERIAL));
-    EXPECT_EQ(other.serverPath, expected::serverPath(L"F:\\Tools"));
-}
-
-TEST_F(DriveTest, ModulePathAtTheEdgeOfTheFirstBufferIsReturnedWhole)
-{
-    // 259 characters fill the first capacity of 260 with the terminator. Wine
-    // cannot start a program from a longer path, so longer ones are not tried.
-    for (size_t length : {258u, 259u}) {
-        std::wstring folder = L"E:\\edge\\" + std::wstring(length - 19, L'x');
-        ProbeReport r = probeAt(folder);
-        SCOPED_TRACE(testing::Message() << "module path of " << folder.size() + 11 << " characters");
-        EXPECT_EQ(r.modulePath, folder + L"\\loader.exe");
-        EXPECT_EQ(r.dataFolder, folder + L"\\Data");
-        EXPECT_EQ(r.identity, TEST_DRIVE_SERIAL);
-    }
-    removeTree(L"E:\\edge");
-}
-
-TEST(ModulePath, StaleInsufficientBufferCodeDoesNotMakeItGrow)
+// Also run, by the test below, from a copy of this program in a long folder.
+TEST(ModulePath, IsThePlatformsWholePathAndTheRulesApplyToIt)
 {
     wchar_t expected[MAX_PATH * 4];
     DWORD length = GetModuleFileNameW(nullptr, expected, MAX_PATH * 4);
     ASSERT_GT(length, 0u);
 
+    // A stale ERROR_INSUFFICIENT_BUFFER must not make the loop grow.
     StringStorage path;
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     ASSERT_TRUE(getModulePath(path));
     EXPECT_TRUE(path.isEqualTo(expected));
+    EXPECT_TRUE(isModulePathKnown());
 
     // Nothing is remembered between calls, and the answers agree.
-    StringStorage first, second;
+    StringStorage want, first, second;
+    dataFolderOf(expected, want);
     getDataFolder(first);
     getDataFolder(second);
-    EXPECT_TRUE(first.isEqualTo(second.getString()));
+    EXPECT_EQ(textOf(first), textOf(want));
+    EXPECT_EQ(textOf(second), textOf(want));
+    StringStorage root, identity, fromRoot, viewer, className;
+    volumeRootOf(expected, root);
+    getVolumeIdentity(root.getString(), fromRoot);
+    getDriveIdentity(identity);
+    EXPECT_EQ(textOf(identity), textOf(fromRoot));
+    getViewerPath(viewer);
+    EXPECT_EQ(textOf(viewer), textOf(want) + L"\\dodivarav.exe");
+    getWindowClassName(L"viewer", className);
+    EXPECT_EQ(textOf(className), L"viewer" + textOf(identity));
 }
 
-TEST(VolumeIdentity, UnreadableSerialGivesZeros)
+TEST(VolumeIdentity, TestDrivesGiveTheirSerialsAndUnreadableOnesZeros)
 {
     StringStorage identity;
     identity.setString(L"untouched");
@@ -122,6 +102,30 @@ TEST(VolumeIdentity, UnreadableSerialGivesZeros)
     EXPECT_TRUE(identity.isEqualTo(L"00000000"));
     getVolumeIdentity(L"\\\\nowhere\\share\\", identity);
     EXPECT_TRUE(identity.isEqualTo(L"00000000"));
+    if (!testDrivesMapped())
+        GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
+    getVolumeIdentity(L"E:\\", identity);
+    EXPECT_EQ(textOf(identity), TEST_DRIVE_SERIAL);
+    getVolumeIdentity(L"F:\\", identity);
+    EXPECT_EQ(textOf(identity), OTHER_TEST_DRIVE_SERIAL);
+}
+
+TEST(ModulePath, AtTheEdgeOfTheFirstBufferIsReturnedWhole)
+{
+    if (!testDrivesMapped())
+        GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
+    // 259 characters fill the first capacity of 260 with the terminator. Wine
+    // cannot start a program from a longer path, so longer ones are not tried.
+    for (size_t length : {258u, 259u}) {
+        std::wstring folder = L"E:\\edge\\" + std::wstring(length - 19, L'x');
+        std::wstring copy = folder + L"\\loader.exe";
+        SCOPED_TRACE(testing::Message() << "module path of " << copy.size() << " characters");
+        removeTree(L"E:\\edge");
+        makeFolders(folder);
+        ASSERT_TRUE(copyFileTo(ownPath(), copy));
+        EXPECT_TRUE(passesAsCopy(copy, L"ModulePath.IsThePlatforms*"));
+    }
+    removeTree(L"E:\\edge");
 }
 
 } // namespace

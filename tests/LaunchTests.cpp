@@ -1,12 +1,74 @@
-// The launch actions, run by a probe (or by the launcher under test) placed on
-// the test drive with the stand-ins in its Data folder: what each program
-// receives, and when.
+// The child launcher: its command lines as tables, then what a program
+// started with one receives, and when the launch returns.
 #include "Expected.h"
-#include "GuiDriver.h"
+#include "TestSupport.h"
 
-#include "../res/resource.h"
+#include "../core/ChildLauncher.h"
 
 namespace {
+
+::testing::AssertionResult viewerLineIs(int row, const wchar_t* folder, const wchar_t* identity,
+                                        const wchar_t* host, const std::wstring& line)
+{
+    StringStorage got;
+    composeViewerCommandLine(got, (std::wstring(folder) + L"\\Data").c_str(), identity, host);
+    if (got.isEqualTo(line.c_str()))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "row " << row << ": " << wideToUtf8(got.getString());
+}
+
+TEST(CommandLines, ViewerAndServer)
+{
+    // 0: as a user reads it; the program path and the settings file are quoted.
+    EXPECT_TRUE(viewerLineIs(0, L"E:\\Tools", L"0a1b2c3d", L"myhost::443",
+                             L"\"E:\\Tools\\Data\\dodivarav.exe\" myhost::443 -settingsfile "
+                             L"\"E:\\Tools\\Data\\viewer_settings.ini\" -wndclass viewer0a1b2c3d"));
+    struct Case {
+        const wchar_t* folder;
+        const wchar_t* identity;
+        const wchar_t* host;
+    } cases[] = {
+        /* 1 */ {L"E:\\Tools", L"0a1b2c3d", expected::LISTEN_SWITCH},
+        /* 2 */ {L"E:\\Tools", L"00000000", L""},  // two blanks in a row, no host
+        /* 3 */ {L"E:\\Tools", L"1a2b3c4d", L"my\"host:1"},  // passes unchanged
+        /* 4 */ {L"E:", L"1a2b3c4d", L"h"},
+        /* 5 */ {L"E:\\My Tools", L"00c0ffee", L"h"},
+    };
+    for (int row = 1; row <= 5; row++) {
+        const Case& c = cases[row - 1];
+        EXPECT_TRUE(viewerLineIs(row, c.folder, c.identity, c.host, expected::viewerLine(c.folder, c.host, c.identity)));
+    }
+    const wchar_t* serverFolders[] = {L"E:\\Tools", L"E:", L"E:\\My Tools"};
+    for (const wchar_t* folder : serverFolders) {
+        StringStorage line;
+        composeServerCommandLine(line, (std::wstring(folder) + L"\\Data").c_str());
+        EXPECT_EQ(std::wstring(line.getString()), expected::serverLine(folder)) << wideToUtf8(folder);
+    }
+}
+
+TEST(CommandLines, DataFoldersAnAnsiProgramWouldMisreadAreRefused)
+{
+    struct Case {
+        bool only1252;
+        const wchar_t* folder;
+        bool exact;
+    } cases[] = {
+        /* 0 */ {false, L"E:\\Apps\\Data", true},
+        /* 1 */ {false, L"E:\\My Tools\\Data", true},
+        /* 2 */ {true, L"E:\\caf\x00e9\\Data", true},
+        /* 3 */ {true, L"E:\\\x4e2d\\Data", true},  // no image at all: "?", which names no file
+        /* 4 */ {true, L"E:\\q\xff02 -listen \xff02x\\Data", false},  // a quote
+        /* 5 */ {true, L"E:\\w\\\xff0e\xff0e\\Data", false},  // "..": another folder
+        /* 6 */ {true, L"E:\\\x0101\\Data", false},  // "a"
+        /* 7 */ {true, L"E:\\x\xff3cy\\Data", false},  // a backslash
+    };
+    for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); row++) {
+        const Case& c = cases[row];
+        if (!c.only1252 || GetACP() == 1252) {
+            EXPECT_EQ(isExactInAnsi(c.folder), c.exact) << "row " << row;
+        }
+    }
+}
 
 class LaunchTest : public ::testing::Test {
 protected:
@@ -15,7 +77,9 @@ protected:
         if (!testDrivesMapped())
             GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
         removeTree(L"E:\\launch");
-        makeFolders(L"E:\\launch");
+        makeFolders(folder + L"\\Data");
+        ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", expected::viewerPath(folder)));
+        ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\WinZRX.exe", expected::serverPath(folder)));
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", LOG);
         SetEnvironmentVariableW(L"KORVANE_STANDIN_MODULES", MODULES);
     }
@@ -26,150 +90,84 @@ protected:
         removeTree(L"E:\\launch");
     }
 
-    // Runs "probe ACTION" from folder; returns the probe's exit code
-    // (11 started, 10 not started).
-    DWORD runAction(const std::wstring& folder, const std::wstring& action)
+    std::wstring viewerLine(const std::wstring& host) const
     {
-        ProcessResult run = runAndWait(L"\"" + folder + L"\\loader.exe\" " + action);
-        EXPECT_TRUE(run.finished);
-        return run.exitCode;
+        return expected::viewerLine(folder, host, TEST_DRIVE_SERIAL);
     }
-
     std::vector<std::wstring> logged() { return readLogLines(LOG); }
 
+    // Unquoted, "E:\launch\My Tools\Data\dodivarav.exe ..." would run E:\launch\My.exe.
+    const std::wstring folder = L"E:\\launch\\My Tools";
     static constexpr const wchar_t* LOG = L"E:\\launch\\standins.log";
     static constexpr const wchar_t* MODULES = L"E:\\launch\\modules.log";
 };
 
-std::wstring viewerLine(const std::wstring& folder, const std::wstring& host, const std::wstring& identity)
+TEST_F(LaunchTest, ProgramsGetTheLineAndOneBlankAndNeverAPlantedProgram)
 {
-    return expected::received(expected::viewerLine(folder, host, identity));
-}
-std::wstring serverLine(const std::wstring& folder)
-{
-    return expected::received(expected::serverLine(folder));
-}
-
-TEST_F(LaunchTest, EachActionHandsItsProgramTheExactLine)
-{
-    std::wstring folder = L"E:\\launch\\Apps";
-    layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
-    {
-        ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"myhost::443");
-        EXPECT_EQ(runAction(folder, L"viewer"), 11u);
-    }
-    {
-        // The empty host leaves two blanks in a row; a double quote passes through.
-        ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"");
-        EXPECT_EQ(runAction(folder, L"viewer"), 11u);
-    }
-    {
-        ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"my\"host:1");
-        EXPECT_EQ(runAction(folder, L"viewer"), 11u);
-    }
-    EXPECT_EQ(runAction(folder, L"listen"), 11u);
-    EXPECT_EQ(runAction(folder, L"server"), 11u);
-
-    std::vector<std::wstring> lines = {
-        viewerLine(folder, L"myhost::443", TEST_DRIVE_SERIAL),
-        viewerLine(folder, L"", TEST_DRIVE_SERIAL),
-        viewerLine(folder, L"my\"host:1", TEST_DRIVE_SERIAL),
-        viewerLine(folder, expected::LISTEN_SWITCH, TEST_DRIVE_SERIAL),
-        serverLine(folder),
-    };
-    EXPECT_EQ(logged(), lines);
-}
-
-TEST_F(LaunchTest, FolderWithBlanksNeverRunsAPlantedProgram)
-{
-    // Unquoted, "E:\launch\My Tools\Data\dodivarav.exe ..." would run E:\launch\My.exe.
-    // The launcher under test itself, through its buttons.
-    std::wstring folder = L"E:\\launch\\My Tools";
-    layOutDriveFolder(folder, launcherUnderTest(), L"KorvanePortable.exe");
     ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", L"E:\\launch\\My.exe"));
-    for (int button : {IDC_START_LISTENING_VIEWER, IDC_START_SERVER}) {
-        LauncherProcess launcher = startLauncher(folder);
-        HWND panel = nullptr;
-        ASSERT_TRUE(waitFor([&] { return (panel = findProcessWindow(launcher.pid, L"Korvane Portable Edition")) != nullptr; }));
-        clickButton(GetDlgItem(panel, button));
-        EXPECT_EQ(waitForEnd(launcher), 0u);
-    }
+    std::wstring longHost(30000, L'h');
+    EXPECT_TRUE(runProcessAndWait(viewerLine(L"my\"host:1").c_str()));
+    EXPECT_TRUE(runProcessAndWait(expected::serverLine(folder).c_str()));
+    EXPECT_TRUE(runProcessAndWait(viewerLine(longHost).c_str()));
+    // Past the platform's 32,767 units nothing is started, and nothing is cut.
+    EXPECT_FALSE(runProcessAndWait(viewerLine(std::wstring(33000, L'h')).c_str()));
 
-    std::vector<std::wstring> ran = readLogLines(MODULES);
-    ASSERT_EQ(ran.size(), 2u);
-    EXPECT_EQ(ran[0], expected::viewerPath(folder));
-    EXPECT_EQ(ran[1], expected::serverPath(folder));
-    EXPECT_EQ(logged()[0], viewerLine(folder, expected::LISTEN_SWITCH, TEST_DRIVE_SERIAL));
+    EXPECT_EQ(logged(), (std::vector<std::wstring>{expected::received(viewerLine(L"my\"host:1")),
+                                                   expected::received(expected::serverLine(folder)),
+                                                   expected::received(viewerLine(longHost))}));
+    EXPECT_EQ(readLogLines(MODULES), (std::vector<std::wstring>{expected::viewerPath(folder),
+                                                                expected::serverPath(folder),
+                                                                expected::viewerPath(folder)}));
 }
 
-TEST_F(LaunchTest, LongLinesAreStartedWholeAndTooLongOnesRefused)
+// Run here, where the Data folder has no programs, and by the test below from
+// folders that have them but that an ANSI program would misread.
+TEST(LaunchActions, StartNothingFromThisFolder)
 {
-    // A launcher deep in a folder tree: every line is over 300 units.
-    std::wstring folder = L"E:\\launch\\" + std::wstring(100, L'd') + L"\\" + std::wstring(100, L'e');
-    layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
-    std::wstring host(200, L'h');
-    {
-        ScopedEnvironment hostText(L"KORVANE_PROBE_HOST", host);
-        EXPECT_EQ(runAction(folder, L"viewer"), 11u);
-    }
-    EXPECT_EQ(runAction(folder, L"server"), 11u);
-    EXPECT_EQ(runAction(folder, L"viewer-repeat 30000"), 11u);
-    // Past the platform's 32,767 units nothing is started, and nothing is cut.
-    EXPECT_EQ(runAction(folder, L"viewer-repeat 33000"), 10u);
-
-    std::vector<std::wstring> lines = logged();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], viewerLine(folder, host, TEST_DRIVE_SERIAL));
-    EXPECT_GT(lines[0].size(), 500u);
-    EXPECT_EQ(lines[1], serverLine(folder));
-    EXPECT_EQ(lines[2], viewerLine(folder, std::wstring(30000, L'h'), TEST_DRIVE_SERIAL));
+    DWORD started = GetTickCount();
+    EXPECT_FALSE(startViewer(L"myhost"));
+    EXPECT_FALSE(startListeningViewer());
+    EXPECT_FALSE(startServer());
+    EXPECT_LT(GetTickCount() - started, 10000u);
 }
 
 TEST_F(LaunchTest, UnstartableProgramsReturnFalseAtOnce)
 {
-    std::wstring folder = L"E:\\launch\\Bare";
-    layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe", false);
+    EXPECT_FALSE(runProcessAndWait(expected::viewerLine(L"E:\\launch\\Bare", L"h", TEST_DRIVE_SERIAL).c_str()));
+    EXPECT_FALSE(runProcessAndWait(expected::serverLine(L"E:\\launch\\Bare").c_str()));
+    ASSERT_EQ(GetACP(), 1252u) << "scripts/run-tests.sh runs Wine with code page 1252";
     // Code page 1252's best fit turns U+FF02 into a quote (an ANSI viewer would
     // read "-listen" as a switch and E:\launch\q as its settings file), and
     // U+FF0E into a dot (E:\launch\w\..\Data is another folder).
-    std::wstring ansiQuoted = L"E:\\launch\\q\xff02 -listen \xff02x";
-    std::wstring ansiDots = L"E:\\launch\\w\\\xff0e\xff0e";
-    for (const std::wstring& misread : {ansiQuoted, ansiDots})
-        layOutDriveFolder(misread, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
-    ScopedEnvironment host(L"KORVANE_PROBE_HOST", L"myhost");
-    DWORD started = GetTickCount();
-    for (const std::wstring& from : {folder, ansiQuoted, ansiDots}) {
-        EXPECT_EQ(runAction(from, L"viewer"), 10u);
-        EXPECT_EQ(runAction(from, L"listen"), 10u);
-        EXPECT_EQ(runAction(from, L"server"), 10u);
+    for (const wchar_t* misread : {L"E:\\launch\\q\xff02 -listen \xff02x", L"E:\\launch\\w\\\xff0e\xff0e"}) {
+        layOutDriveFolder(misread, ownPath(), L"loader.exe");
+        EXPECT_TRUE(passesAsCopy(std::wstring(misread) + L"\\loader.exe", L"LaunchActions.StartNothingFromThisFolder"));
     }
-    EXPECT_LT(GetTickCount() - started, 10000u);
     EXPECT_TRUE(logged().empty());
 }
 
-TEST_F(LaunchTest, ActionReturnsOnlyAfterTheChildHasEnded)
+DWORD WINAPI runServerLine(void* line)
 {
-    std::wstring folder = L"E:\\launch\\Wait";
-    layOutDriveFolder(folder, ownFolder() + L"\\drive_probe.exe", L"loader.exe");
+    return runProcessAndWait(static_cast<const std::wstring*>(line)->c_str()) ? 11 : 10;
+}
+
+TEST_F(LaunchTest, ReturnsOnlyAfterTheChildHasEnded)
+{
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"korvane-test-release-launch");
     ScopedEnvironment wait(L"KORVANE_STANDIN_WAIT", L"korvane-test-release-launch");
-
-    std::wstring line = L"\"" + folder + L"\\loader.exe\" server";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION probe = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &probe));
-    CloseHandle(probe.hThread);
+    std::wstring line = expected::serverLine(folder);
+    HANDLE launch = CreateThread(nullptr, 0, runServerLine, &line, 0, nullptr);
+    ASSERT_NE(launch, nullptr);
     for (int i = 0; i < 800 && logged().empty(); i++)
         Sleep(25);
-    ASSERT_EQ(logged().size(), 1u) << "the server never started";
-    EXPECT_EQ(WaitForSingleObject(probe.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(logged().size(), 1u) << "the server never started";
+    EXPECT_EQ(WaitForSingleObject(launch, 500), static_cast<DWORD>(WAIT_TIMEOUT));
     SetEvent(release);
-    EXPECT_EQ(WaitForSingleObject(probe.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(probe.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 11u);
-    CloseHandle(probe.hProcess);
+    EXPECT_EQ(WaitForSingleObject(launch, 10000), WAIT_OBJECT_0);
+    DWORD result = 0;
+    GetExitCodeThread(launch, &result);
+    EXPECT_EQ(result, 11u);
+    CloseHandle(launch);
     CloseHandle(release);
 }
 

@@ -4,14 +4,6 @@
 
 #include <shellapi.h>
 
-std::wstring ownFolder()
-{
-    wchar_t path[MAX_PATH * 4];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
-
 std::wstring launcherUnderTest()
 {
     wchar_t path[MAX_PATH * 4];
@@ -148,6 +140,21 @@ ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs, const
     }
     CloseHandle(process.hProcess);
     return result;
+}
+
+::testing::AssertionResult passesAsCopy(const std::wstring& copy, const std::wstring& filter)
+{
+    std::wstring report = copy.substr(0, 3) + L"copy-report.xml";
+    DeleteFileW(report.c_str());
+    ProcessResult run = runAndWait(L"\"" + copy + L"\" --gtest_filter=" + filter + L" --gtest_output=xml:" + report);
+    std::string xml = readBytes(report);
+    DeleteFileW(report.c_str());
+    // One test ran, and it passed rather than failed or skipped.
+    if (run.finished && run.exitCode == 0 && xml.find("tests=\"1\" failures=\"0\"") != std::string::npos &&
+        xml.find("<skipped") == std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << wideToUtf8(filter) << " from " << wideToUtf8(copy) << ": exit code "
+                                         << run.exitCode << "\n" << xml;
 }
 
 std::wstring utf8ToWide(const std::string& text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OwnFolder.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +15,6 @@ const wchar_t TEST_DRIVE[] = L"E:";
 const wchar_t TEST_DRIVE_SERIAL[] = L"1a2b3c4d";
 const wchar_t OTHER_TEST_DRIVE[] = L"F:";
 const wchar_t OTHER_TEST_DRIVE_SERIAL[] = L"00c0ffee";
-
-// Folder of the running test program, without a trailing backslash.
-std::wstring ownFolder();
 
 // The launcher that the tests start: the file named by KORVANE_LAUNCHER, which
 // the tests' properties set (the release launcher in the 32-bit build), else
@@ -49,6 +48,11 @@ struct ProcessResult {
 // Starts commandLine, waits up to timeoutMs, kills it on expiry.
 ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs = 20000,
                          const wchar_t* applicationName = nullptr);
+
+// Runs copy, a copy of the running test program, with the one test named by
+// filter, e.g. "ModulePath.IsThe*": it must run and pass. So a test sees what
+// the program's code derives in another place.
+::testing::AssertionResult passesAsCopy(const std::wstring& copy, const std::wstring& filter);
 
 std::wstring utf8ToWide(const std::string& text);
 std::string wideToUtf8(const std::wstring& text);
