@@ -1,8 +1,9 @@
 #include "LoaderWindow.h"
 
-const wchar_t CLOSE_MESSAGE_NAME[] = L"korvane.closemsg";
-
 namespace {
+
+// The registered message by which another program closes an open front panel.
+const wchar_t CLOSE_MESSAGE_NAME[] = L"korvane.closemsg";
 
 // Set once by the loader window's procedure; the process has one loader window.
 bool closeRequested = false;
@@ -48,25 +49,23 @@ bool isPanelShown()
 
 } // namespace
 
-LoaderWindow* createLoaderWindow(LoaderWindow* record, HINSTANCE instance, const wchar_t* className)
+void createLoaderWindow(LoaderWindow* record, HINSTANCE instance, const wchar_t* className)
 {
     record->closeMessage = RegisterWindowMessageW(CLOSE_MESSAGE_NAME);
     record->window = nullptr;
-    record->instance = instance;
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = loaderWindowProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = className;
     if (RegisterClassW(&windowClass) == 0)
-        return record;
+        return;
 
     // Top-level (not message-only) so that other programs can find it by class
     // name or reach it with a broadcast; never shown.
     record->window = CreateWindowExW(0, className, L"", 0, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
     if (record->window != nullptr)
         SetWindowLongPtrW(record->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
-    return record;
 }
 
 LRESULT CALLBACK loaderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -2,8 +2,11 @@
 
 #include "../res/resource.h"
 
-// The compiler takes these from SOURCE_DATE_EPOCH when it is set, which keeps
-// builds reproducible.
+namespace {
+
+// The build line, fixed when the program is built. The compiler takes the
+// date and time from SOURCE_DATE_EPOCH when it is set, which keeps builds
+// reproducible.
 const char BUILD_LINE[] = "Built on " __DATE__ " at " __TIME__;
 
 INT_PTR CALLBACK aboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -27,6 +30,8 @@ INT_PTR CALLBACK aboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         return FALSE;
     }
 }
+
+} // namespace
 
 void showAboutBox(HWND owner)
 {
