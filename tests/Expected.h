@@ -1,11 +1,15 @@
 #pragma once
 
-// What the tests expect of the program, in one place: the command lines it
-// starts, their switches, and the section names of the viewer's settings file.
+// What the tests expect of the program, in one place: the close message, the
+// command lines it starts, their switches, and the section names of the
+// viewer's settings file.
 #include <string>
 #include <vector>
 
 namespace expected {
+
+// The registered message by which another program closes the launcher.
+const wchar_t CLOSE_MESSAGE[] = L"korvane.closemsg";
 
 const wchar_t LISTEN_SWITCH[] = L"-listen";
 const wchar_t SETTINGS_FILE_SWITCH[] = L"-settingsfile";

@@ -1,5 +1,7 @@
 #include "GuiDriver.h"
 
+#include "Expected.h"
+
 bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
@@ -194,7 +196,7 @@ HWND focusOf(const LauncherProcess& launcher)
 
 bool postCloseMessage(const std::wstring& loaderClass)
 {
-    static const UINT closeMessage = RegisterWindowMessageW(L"korvane.closemsg");
+    static const UINT closeMessage = RegisterWindowMessageW(expected::CLOSE_MESSAGE);
     HWND loader = FindWindowW(loaderClass.c_str(), nullptr);
     return loader != nullptr && PostMessageW(loader, closeMessage, 0, 0);
 }

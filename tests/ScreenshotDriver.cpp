@@ -6,6 +6,8 @@
 //   screenshot_driver about   open the About box; print its rectangle
 //   screenshot_driver clear   open the Clear the list confirmation; print its rectangle
 //   screenshot_driver close   post the close message to the launcher's loader window
+#include "Expected.h"
+
 #include "../res/resource.h"
 
 #include <windows.h>
@@ -87,7 +89,7 @@ int wmain(int argc, wchar_t** argv)
         EnumWindows(matchLoader, reinterpret_cast<LPARAM>(&search));
         if (search.found == nullptr)
             return 1;
-        PostMessageW(search.found, RegisterWindowMessageW(L"korvane.closemsg"), 0, 0);
+        PostMessageW(search.found, RegisterWindowMessageW(expected::CLOSE_MESSAGE), 0, 0);
         return 0;
     }
     return 2;
