@@ -9,6 +9,11 @@ KORVANE_HARNESS=$KORVANE_ROOT/tests/harness/harness.sh
 # Wine runs in the harness's prefix, not in one of the caller's.
 unset WINEPREFIX
 
+# Little-endian 16- and 32-bit numbers as printf escapes, for icon files:
+# printf '%b' "$(le16 1)$(le32 40)" writes their bytes.
+le16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
+le32() { le16 $(($1 & 65535)); le16 $(($1 >> 16)); }
+
 # Test builds: the 32-bit one (the architecture that ships) in build/, the
 # x86-64 one in build/x86_64.
 korvane_test_build() {

@@ -5,16 +5,13 @@
 # (what Windows XP reads) and 256 as PNG. The same SVG gives the same bytes:
 # no PNG carries a date. CONVERT is ImageMagick's convert or magick.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 svg=$1 out=$2 ico=$3 convert=${4:-convert}
 ico_sizes=(16 20 24 32 40 48 64 256)
 mkdir -p "$out"
 for size in "${ico_sizes[@]}" 75 128; do
   rsvg-convert -w "$size" -h "$size" "$svg" -o "$out/icon_$size.png"
 done
-
-# Little-endian numbers as printf escapes.
-le16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
-le32() { le16 $(($1 & 65535)); le16 $(($1 >> 16)); }
 
 # An image entry: BITMAPINFOHEADER (height counts colour and mask), the
 # pixels bottom-up, then the AND mask, 1 where the pixel is fully transparent,

@@ -94,8 +94,6 @@ installer=$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe
 rm -f "$installer"
 # Its own icon holds only the 16, 32 and 48 pixel images of the program's:
 # the larger ones, which a window of the installer never shows, cost 40 KB.
-le16() { printf '%b' "$(printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)))"; }
-le32() { le16 $(($1 & 65535)); le16 $(($1 >> 16)); }
 program_icon=$release/generated/launcher.ico setup_icon=$release/setup.ico
 entries=() offset=$((6 + 16 * 3))
 for ((i = 0; i < $(od -An -tu2 -j4 -N2 "$program_icon"); i++)); do
@@ -103,11 +101,11 @@ for ((i = 0; i < $(od -An -tu2 -j4 -N2 "$program_icon"); i++)); do
   case $width in 16|32|48) entries+=("$i $((bytes0 | bytes1 << 8 | bytes2 << 16 | bytes3 << 24)) $((at0 | at1 << 8 | at2 << 16 | at3 << 24))") ;; esac
 done
 {
-  le16 0; le16 1; le16 ${#entries[@]}
+  printf '%b' "$(le16 0)$(le16 1)$(le16 ${#entries[@]})"
   for entry in "${entries[@]}"; do
     read -r i bytes at <<<"$entry"
     dd if="$program_icon" bs=1 skip=$((6 + 16 * i)) count=8 status=none
-    le32 "$bytes"; le32 "$offset"
+    printf '%b' "$(le32 "$bytes")$(le32 "$offset")"
     offset=$((offset + bytes))
   done
   for entry in "${entries[@]}"; do
