@@ -85,7 +85,8 @@ void StringStorage::copyPrefix(int32_t lastIndex, StringStorage& target) const
     wchar_t* prefix = allocateWideArray(room);
     wmemcpy(prefix, m_text, copied);
     prefix[copied] = L'\0';
-    // Through the virtual slot, so that a target which is *this is cut in place.
+    // The prefix is a copy of its own, so a target that is *this can release
+    // its old array in setString and still receive it: the cut is in place.
     try {
         target.setString(prefix);
     } catch (...) {
