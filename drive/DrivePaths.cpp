@@ -28,6 +28,14 @@ void formatSettingsFile(const wchar_t* dataFolder, const wchar_t* word, StringSt
     out.format(L"%s\\%s_%s", dataFolder, word, SETTINGS_SUFFIX);
 }
 
+// A file of the launcher's own Data folder, by one of the rules below.
+void inOwnDataFolder(void (*fileIn)(const wchar_t* dataFolder, StringStorage& out), StringStorage& out)
+{
+    StringStorage dataFolder;
+    getDataFolder(dataFolder);
+    fileIn(dataFolder.getString(), out);
+}
+
 } // namespace
 
 bool getModulePath(StringStorage& out)
@@ -136,30 +144,22 @@ void getDataFolder(StringStorage& out)
 
 void getViewerPath(StringStorage& out)
 {
-    StringStorage dataFolder;
-    getDataFolder(dataFolder);
-    viewerPathIn(dataFolder.getString(), out);
+    inOwnDataFolder(viewerPathIn, out);
 }
 
 void getServerPath(StringStorage& out)
 {
-    StringStorage dataFolder;
-    getDataFolder(dataFolder);
-    serverPathIn(dataFolder.getString(), out);
+    inOwnDataFolder(serverPathIn, out);
 }
 
 void getViewerSettingsPath(StringStorage& out)
 {
-    StringStorage dataFolder;
-    getDataFolder(dataFolder);
-    viewerSettingsPathIn(dataFolder.getString(), out);
+    inOwnDataFolder(viewerSettingsPathIn, out);
 }
 
 void getServerSettingsPath(StringStorage& out)
 {
-    StringStorage dataFolder;
-    getDataFolder(dataFolder);
-    serverSettingsPathIn(dataFolder.getString(), out);
+    inOwnDataFolder(serverSettingsPathIn, out);
 }
 
 void getWindowClassName(const wchar_t* prefix, StringStorage& out)
