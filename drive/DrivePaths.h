@@ -30,6 +30,7 @@ void getServerSettingsPath(StringStorage& out);
 void getWindowClassName(const wchar_t* prefix, StringStorage& out);
 
 // The rules behind the functions above, as functions of their inputs alone.
+// The input texts must not be out's own: out is emptied before they are read.
 
 // The root whose volume gives the identity: up to the first backslash, kept
 // (E:\Apps\loader.exe gives E:\, \\host\share\x gives \); without one, the whole path.

@@ -164,6 +164,7 @@ TEST_F(GuiTest, TypedHostLosesItsSpacesAndConnects)
     // The launcher's own arguments change nothing.
     open(L" -listen myhost /server");
     EXPECT_EQ(hostEdit(), L"");
+    EXPECT_FALSE(enabled(IDC_CONNECT));
     typeInto(control(IDC_HOST_EDIT), L"  my host ::443 ");
     EXPECT_EQ(hostEdit(), L"  my host ::443 ") << "the edit keeps what was typed";
     EXPECT_TRUE(enabled(IDC_CONNECT));

@@ -105,12 +105,14 @@ protected:
 TEST_F(LaunchTest, ProgramsGetTheLineAndOneBlankAndNeverAPlantedProgram)
 {
     ASSERT_TRUE(copyFileTo(ownFolder() + L"\\standins\\dodivarav.exe", L"E:\\launch\\My.exe"));
-    std::wstring longHost(30000, L'h');
+    // The longest line that starts: with its blank and zero, the platform's
+    // 32,767 units. One unit more starts nothing, and nothing is cut.
+    const size_t longest = 32765 - viewerLine(L"").size();
+    std::wstring longHost(longest, L'h');
     EXPECT_TRUE(runProcessAndWait(viewerLine(L"my\"host:1").c_str()));
     EXPECT_TRUE(runProcessAndWait(expected::serverLine(folder).c_str()));
     EXPECT_TRUE(runProcessAndWait(viewerLine(longHost).c_str()));
-    // Past the platform's 32,767 units nothing is started, and nothing is cut.
-    EXPECT_FALSE(runProcessAndWait(viewerLine(std::wstring(33000, L'h')).c_str()));
+    EXPECT_FALSE(runProcessAndWait(viewerLine(std::wstring(longest + 1, L'h')).c_str()));
 
     EXPECT_EQ(logged(), (std::vector<std::wstring>{expected::received(viewerLine(L"my\"host:1")),
                                                    expected::received(expected::serverLine(folder)),
