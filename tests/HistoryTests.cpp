@@ -1,26 +1,28 @@
-// The recent-connections store on real settings files, through the platform's
-// private-profile calls, with the front panel's own dialog procedure and
-// template. The store reads the file beside this test program: bin\Data.
+// The recent-connections store on real settings files, read back through the
+// platform's private-profile calls. The store takes the file's path and opens
+// no window; the list box that shows its entries has a test of its own.
 #include "Expected.h"
 #include "TestSupport.h"
 
-#include "../res/resource.h"
 #include "../ui/ConnectionHistory.h"
-#include "../ui/FrontPanel.h"
+#include "../ui/settings/AtomicReplace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <random>
+#include <thread>
 
 namespace {
 
 const wchar_t* const SETTINGS = expected::SETTINGS_SECTION;
 const wchar_t* const HISTORY = expected::HISTORY_SECTION;
 
-std::wstring header(const wchar_t* section)
+std::wstring header(const std::wstring& section)
 {
-    return std::wstring(L"[") + section + L"]\r\n";
+    return expected::sectionHeader(section);
 }
 
 // The scan as first designed: one read per key from 0 to the limit minus one.
@@ -90,60 +92,40 @@ protected:
     {
         makeFolders(dataFolder);
         DeleteFileW(path.c_str());
-        panel = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRONT_PANEL), nullptr,
-                                   frontPanelProc, reinterpret_cast<LPARAM>(&state));
-        ASSERT_NE(panel, nullptr);
-        list = GetDlgItem(panel, IDC_HISTORY_LIST);
-        edit = GetDlgItem(panel, IDC_HOST_EDIT);
     }
     void TearDown() override
     {
-        if (panel != nullptr)
-            DestroyWindow(panel);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
+        DeleteFileW((path + TEMPORARY_SUFFIX).c_str());
     }
 
-    // Writes the settings file (UTF-16LE with BOM) and refills the panel.
-    void write(const std::wstring& text)
-    {
-        writeUtf16File(path, text);
-        fillHistoryList(state);
-        refreshControls(state);
-    }
+    // Writes the settings file (UTF-16LE with BOM).
+    void write(const std::wstring& text) { writeUtf16File(path, text); }
     void writeHistory(const std::wstring& entries, const std::wstring& limitLine = L"")
     {
         write(header(SETTINGS) + limitLine + header(HISTORY) + entries);
     }
 
+    // The store's entries, as the list shows them.
     std::vector<std::wstring> lines() const
     {
+        HistoryList history;
+        listHistory(path.c_str(), history);
         std::vector<std::wstring> result;
-        LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; i++) {
-            std::vector<wchar_t> text(SendMessageW(list, LB_GETTEXTLEN, i, 0) + 1);
-            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-            result.push_back(text.data());
-        }
+        for (size_t i = 0; i < history.count; i++)
+            result.push_back(history.entries[i].text);
         return result;
     }
-    std::wstring editText() const
+    // Delete record on list line index, as the panel asks the store.
+    bool deleteLine(size_t index) const
     {
-        wchar_t text[512];
-        GetWindowTextW(edit, text, 512);
-        return text;
+        HistoryList history;
+        listHistory(path.c_str(), history);
+        return index < history.count &&
+               deleteHistoryEntry(path.c_str(), history.entries[index].text, history.entries[index].key);
     }
-    LRESULT selection() const { return SendMessageW(list, LB_GETCURSEL, 0, 0); }
-    void select(int index) { SendMessageW(list, LB_SETCURSEL, index, 0); }
-
-    // The panel's own commands, as its buttons send them.
-    void deleteRecord() { SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_DELETE_RECORD, BN_CLICKED), 0); }
-    void clear()
-    {
-        clearHistory();
-        fillHistoryList(state);
-        refreshControls(state);
-    }
+    bool clear() const { return clearHistoryEntries(path.c_str()); }
 
     std::wstring readKey(const wchar_t* section, const std::wstring& key) const
     {
@@ -156,14 +138,9 @@ protected:
         wchar_t value[64];
         return GetPrivateProfileSectionW(section.c_str(), value, 64, path.c_str()) > 0;
     }
-    bool enabled(int id) const { return IsWindowEnabled(GetDlgItem(panel, id)) != FALSE; }
 
     const std::wstring dataFolder = ownFolder() + L"\\Data";
     const std::wstring path = expected::viewerSettingsPath(ownFolder());
-    FrontPanelState state;
-    HWND panel = nullptr;
-    HWND list = nullptr;
-    HWND edit = nullptr;
 };
 
 using Lines = std::vector<std::wstring>;
@@ -216,20 +193,15 @@ TEST_F(HistoryTest, GapsEmptyValuesAndPrefixOnlyEntries)
 {
     writeHistory(L"0=xfirst\r\n2=xthird\r\n");
     EXPECT_EQ(lines(), (Lines{L"first", L"third"}));
-    EXPECT_EQ(editText(), L"first");
-    EXPECT_EQ(selection(), LB_ERR);
 
-    SetWindowTextW(edit, L"typed");
     writeHistory(L"0=\r\n1=xsecond\r\n3=x\r\n");
     EXPECT_EQ(lines(), (Lines{L"second", L""})) << "an empty value is no entry; a prefix alone is an empty line";
-    EXPECT_EQ(editText(), L"second");
 
     // Deleting the empty line removes its key and the section named History + "\".
     write(header(SETTINGS) + header(HISTORY) + L"0=\r\n1=xsecond\r\n3=x\r\n" + header(HISTORY).insert(
           header(HISTORY).size() - 3, L"\\") + L"kept=1\r\n");
     ASSERT_TRUE(sectionExists(std::wstring(HISTORY) + L"\\"));
-    select(1);
-    deleteRecord();
+    deleteLine(1);
     EXPECT_EQ(readKey(HISTORY, L"3"), L"<missing>");
     EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\"));
     EXPECT_EQ(readKey(HISTORY, L"0"), L"") << "the empty value is never deleted";
@@ -238,16 +210,13 @@ TEST_F(HistoryTest, GapsEmptyValuesAndPrefixOnlyEntries)
 
 TEST_F(HistoryTest, DeleteRemovesEveryKeyWithTheTextAndItsSection)
 {
-    std::wstring entrySections = header((std::wstring(HISTORY) + L"\\alpha").c_str()) + L"Port=1\r\n" +
-                                 header((std::wstring(HISTORY) + L"\\Alpha").c_str()) + L"Port=2\r\n";
-    writeHistory(L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n",
-                 L"HistoryLimit=d32\r\n" + std::wstring(L"Other=kept\r\n"));
+    std::wstring entrySections = header(std::wstring(HISTORY) + L"\\alpha") + L"Port=1\r\n" +
+                                 header(std::wstring(HISTORY) + L"\\Alpha") + L"Port=2\r\n";
     write(header(SETTINGS) + L"HistoryLimit=d32\r\nOther=kept\r\n" + header(HISTORY) +
           L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n" + entrySections);
     EXPECT_EQ(lines(), (Lines{L"alpha", L"Alpha", L"alpha", L"beta"}));
 
-    select(2);
-    deleteRecord();
+    EXPECT_TRUE(deleteLine(2));
     EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
     EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
     EXPECT_EQ(readKey(HISTORY, L"1"), L"xAlpha") << "letter case makes another entry";
@@ -257,48 +226,20 @@ TEST_F(HistoryTest, DeleteRemovesEveryKeyWithTheTextAndItsSection)
     EXPECT_EQ(readKey(SETTINGS, L"HistoryLimit"), L"d32");
     // Section names match regardless of case on the platform, so "\Alpha" goes with "\alpha".
     EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\alpha"));
-
-    // The refill keeps the selection's position, or moves it to the new last line.
     EXPECT_EQ(lines(), (Lines{L"Alpha", L"beta"}));
-    EXPECT_EQ(selection(), 1);
-    EXPECT_EQ(editText(), L"Alpha");
-    EXPECT_TRUE(enabled(IDC_DELETE_RECORD));
 }
 
 TEST_F(HistoryTest, DeletingTheFirstOfThreeKeepsTheOthersUnderTheirNumbers)
 {
     writeHistory(L"0=xone\r\n1=xtwo\r\n2=xthree\r\n");
-    select(0);
-    deleteRecord();
+    deleteLine(0);
     EXPECT_EQ(readKey(HISTORY, L"1"), L"xtwo");
     EXPECT_EQ(readKey(HISTORY, L"2"), L"xthree");
     EXPECT_EQ(lines(), (Lines{L"two", L"three"}));
-    EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(editText(), L"two");
-
-    select(1);
-    deleteRecord();
+    deleteLine(1);
     EXPECT_EQ(lines(), (Lines{L"two"}));
-    EXPECT_EQ(selection(), 0);
-
-    // The only line: nothing is selected afterwards, and the host that the
-    // panel wrote from the list goes with it, also edited and then undone.
-    SendMessageW(edit, EM_SETSEL, 3, 3);
-    SendMessageW(edit, WM_CHAR, L'x', 1);
-    SendMessageW(edit, WM_CHAR, 0x1A, 1); // Ctrl+Z
-    ASSERT_EQ(editText(), L"two");
-    deleteRecord();
+    deleteLine(0);
     EXPECT_TRUE(lines().empty());
-    EXPECT_EQ(selection(), LB_ERR);
-    EXPECT_EQ(editText(), L"");
-    EXPECT_FALSE(enabled(IDC_CONNECT));
-    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
-    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
-
-    // Nothing selected: Delete record touches nothing.
-    writeHistory(L"0=xone\r\n");
-    deleteRecord();
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"xone");
 }
 
 TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
@@ -310,7 +251,7 @@ TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
         entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i % 10) + tail + L"\r\n";
     const std::wstring sameStart = L"host0" + tail.substr(0, 249) + L"other";
     entries += L"20=x" + sameStart + L"\r\n21=xshort\r\n";
-    writeHistory(entries + header((std::wstring(HISTORY) + L"\\host0" + tail).c_str()) + L"Port=1\r\n");
+    writeHistory(entries + header(std::wstring(HISTORY) + L"\\host0" + tail) + L"Port=1\r\n");
     Lines listed = lines();
     ASSERT_EQ(listed.size(), 22u);
     EXPECT_EQ(listed[0], L"host0" + tail.substr(0, 249));
@@ -319,8 +260,7 @@ TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
 
     // The line stands for its whole entry: both keys holding it go, with its
     // section; the text that only starts the same way stays.
-    select(0);
-    deleteRecord();
+    deleteLine(0);
     EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
     EXPECT_EQ(readKey(HISTORY, L"10"), L"<missing>");
     EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\host0" + tail));
@@ -347,7 +287,6 @@ TEST_F(HistoryTest, ClearLeavesKeysOutsideTheRangeAndTheSettings)
 
     // Raising the limit lists what stayed.
     WritePrivateProfileStringW(SETTINGS, L"HistoryLimit", L"x6", path.c_str());
-    fillHistoryList(state);
     EXPECT_EQ(lines(), (Lines{L"above"}));
 }
 
@@ -433,15 +372,13 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
             const std::string before = wide ? utf16(c.before) : c.before;
             writeBytes(path, before);
             writeBytes(referencePath, before);
-            fillHistoryList(state);
             Lines listed = lines();
             // An 8-bit file is read in the computer's code page.
             if (!wide && GetACP() == 1252) {
                 EXPECT_EQ(listed, c.listed);
             }
             if (c.selected >= 0) {
-                select(c.selected);
-                deleteRecord();
+                deleteLine(c.selected);
                 reference::deleteText(referencePath, listed[c.selected], false);
             } else {
                 clear();
@@ -457,15 +394,11 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
 TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
 {
     // Missing file, then a missing Data folder.
-    SetWindowTextW(edit, L"kept");
-    fillHistoryList(state);
     EXPECT_TRUE(lines().empty());
-    EXPECT_EQ(editText(), L"kept");
-    clear();
+    EXPECT_FALSE(clear());
     RemoveDirectoryW(dataFolder.c_str());
-    fillHistoryList(state);
-    clear();
-    deleteRecord();
+    EXPECT_FALSE(clear());
+    EXPECT_FALSE(deleteHistoryEntry(path.c_str(), L"", 0));
     EXPECT_TRUE(lines().empty());
     EXPECT_FALSE(fileExists(path)) << "nothing is created";
     makeFolders(dataFolder);
@@ -481,7 +414,6 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
     std::string garbage("\x01\x02garbage\0\0[broken\r\n=novalue\r\n", 29);
     garbage += wideToUtf8(header(HISTORY)) + "0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
     writeBytes(path, garbage);
-    fillHistoryList(state);
     EXPECT_FALSE(lines().empty());
     EXPECT_EQ(lines()[0], L"ok");
 
@@ -491,9 +423,8 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
     writeHistory(L"0=xone\r\n1=xtwo\r\n");
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
     HANDLE denyWriting = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    select(0);
-    deleteRecord();
-    clear();
+    EXPECT_FALSE(deleteLine(0));
+    EXPECT_FALSE(clear());
     CloseHandle(denyWriting);
     EXPECT_EQ(lines(), (Lines{L"one", L"two"}));
     EXPECT_EQ(readKey(HISTORY, L"0"), L"xone");
@@ -509,8 +440,7 @@ TEST_F(HistoryTest, HugeLimitCostsNoMoreThanTheEntries)
     writeHistory(entries, L"HistoryLimit=x2147483647\r\n");
     ASSERT_EQ(lines().size(), 33u);
     EXPECT_EQ(lines().back(), L"last");
-    select(32);
-    deleteRecord();
+    deleteLine(32);
     EXPECT_EQ(readKey(HISTORY, L"2147483646"), L"<missing>");
     clear();
     EXPECT_TRUE(lines().empty());
@@ -575,7 +505,7 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
             if (random() % 3 == 0)
                 CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
             // Blanks inside the brackets do not count either.
-            text += (random() % 4 == 0 ? L"[ " + name + L"\t]\r\n" : header(name.c_str())) + L"Data=1\r\n";
+            text += (random() % 4 == 0 ? L"[ " + name + L"\t]\r\n" : header(name)) + L"Data=1\r\n";
         }
 
         if (round % 2 == 0) {
@@ -584,15 +514,13 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
         } else {
             writeBytes(path, wideToUtf8(text));
             writeBytes(referencePath, wideToUtf8(text));
-            fillHistoryList(state);
         }
         Lines listed = lines();
         ASSERT_EQ(listed, reference::lines(referencePath));
 
         if (!listed.empty()) {
             const std::wstring deleted = listed[random() % listed.size()];
-            select(static_cast<int>(std::find(listed.begin(), listed.end(), deleted) - listed.begin()));
-            deleteRecord();
+            deleteLine(std::find(listed.begin(), listed.end(), deleted) - listed.begin());
             reference::deleteText(referencePath, deleted, false);
             EXPECT_EQ(dump(path), dump(referencePath)) << "after deleting " << wideToUtf8(deleted);
         }
@@ -602,6 +530,263 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
         EXPECT_EQ(dump(path), dump(referencePath)) << "after clearing";
     }
     DeleteFileW(referencePath.c_str());
+}
+
+// The Unix path under Wine of a Windows path.
+std::wstring unixPath(const std::wstring& path)
+{
+    typedef char*(CDECL * UnixName)(const wchar_t*);
+    auto toUnix = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr)
+        return L"";
+    char* name = toUnix(path.c_str());
+    std::wstring result = name != nullptr ? utf8ToWide(name) : L"";
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a shell script on the machine that Wine runs on (Wine starts Unix
+// programs too, but cannot wait for them) and returns what it printed, from
+// a file that the script renames into place when it is done.
+std::wstring shell(const std::wstring& script)
+{
+    const std::wstring out = ownFolder() + L"\\shell.out";
+    const std::wstring unixOut = unixPath(out);
+    DeleteFileW(out.c_str());
+    runAndWait(L"/bin/sh -c \"(" + script + L") > '" + unixOut + L".part' 2>&1; mv '" + unixOut + L".part' '" +
+               unixOut + L"'\"");
+    for (int waited = 0; !fileExists(out) && waited < 20000; waited += 10)
+        Sleep(10);
+    std::string printed = readBytes(out);
+    DeleteFileW(out.c_str());
+    while (!printed.empty() && (printed.back() == '\n' || printed.back() == '\r'))
+        printed.pop_back();
+    return utf8ToWide(printed);
+}
+
+// What the rewrite keeps besides the content, or, where it cannot keep it,
+// that it changes nothing; and that it leaves nothing of its own behind.
+TEST_F(HistoryTest, RewriteChangesTheContentOnly)
+{
+    const std::wstring temporary = path + TEMPORARY_SUFFIX;
+    const std::wstring entries = L"0=xone\r\n1=xtwo\r\n" + header(std::wstring(HISTORY) + L"\\one") + L"A=1\r\n";
+    ASSERT_NE(unixPath(path), L"");
+    // Another program that has the file open for writing: nothing changes, and no temporary file stays.
+    writeHistory(entries);
+    std::string before = readBytes(path);
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(clear());
+    CloseHandle(writer);
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_FALSE(fileExists(temporary));
+
+    // Hidden, system and archive stay.
+    const DWORD marks = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    SetFileAttributesW(path.c_str(), marks);
+    EXPECT_TRUE(deleteLine(0));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()) & marks, marks);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // A temporary file that a killed run left, with a cleared host in it, goes
+    // with the next rewrite; anything else in Data stays.
+    writeHistory(entries);
+    writeBytes(temporary, "[History]\r\n0=xcleared.example\r\n");
+    const std::wstring others[] = {dataFolder + L"\\kvp1A2B.tmp", path + L".new", dataFolder + L"\\notes.txt"};
+    for (const std::wstring& other : others)
+        writeBytes(other, "the user's");
+    EXPECT_TRUE(clear());
+    EXPECT_FALSE(fileExists(temporary));
+    for (const std::wstring& other : others) {
+        EXPECT_EQ(readBytes(other), "the user's") << wideToUtf8(other);
+        DeleteFileW(other.c_str());
+    }
+
+    // A symbolic link stays a link: its target changes.
+    const std::wstring target = dataFolder + L"\\elsewhere.ini";
+    writeUtf16File(target, header(SETTINGS) + header(HISTORY) + entries);
+    EXPECT_EQ(shell(L"ln -sf elsewhere.ini '" + unixPath(path) + L"' && readlink '" + unixPath(path) + L"'"),
+              L"elsewhere.ini");
+    EXPECT_TRUE(deleteLine(0));
+    EXPECT_EQ(shell(L"readlink '" + unixPath(path) + L"'"), L"elsewhere.ini");
+    EXPECT_EQ(lines(), (Lines{L"two"}));
+    EXPECT_FALSE(fileExists(target + TEMPORARY_SUFFIX));
+    // The platform deletes the target, not the link.
+    shell(L"rm -f '" + unixPath(path) + L"'");
+    DeleteFileW(target.c_str());
+
+    // A hard link, which a rename would break, and a file that only its
+    // owner may read, whose mode a new file would not keep under Wine: either
+    // kept, or nothing changes.
+    struct Case {
+        const wchar_t* name;
+        std::function<void()> prepare;
+        std::function<bool()> kept;
+    } cases[] = {
+        {L"hard link", [&] { CreateHardLinkW((dataFolder + L"\\second.ini").c_str(), path.c_str(), nullptr); },
+         [&] { return readBytes(dataFolder + L"\\second.ini") == readBytes(path); }},
+        {L"mode 600", [&] { shell(L"chmod 600 '" + unixPath(path) + L"'"); },
+         [&] { return shell(L"stat -c %a '" + unixPath(path) + L"'") == L"600"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(wideToUtf8(c.name));
+        writeHistory(entries);
+        c.prepare();
+        before = readBytes(path);
+        bool rewritten = deleteLine(0);
+        EXPECT_TRUE(c.kept());
+        EXPECT_EQ(readBytes(path) == before, !rewritten);
+        EXPECT_FALSE(fileExists(temporary));
+    }
+    DeleteFileW((dataFolder + L"\\second.ini").c_str());
+}
+
+// Another program that writes the file while the store rewrites it: its
+// write lands before the read, and the new file keeps it, or after the
+// rewrite; meanwhile it fails, and trying again is its own affair. Nothing it
+// wrote is lost, and the file is never cut.
+TEST_F(HistoryTest, AnotherWritersChangeIsNeverLostOrCut)
+{
+    std::wstring entries, sections;
+    for (int i = 0; i < 3000; i++) {
+        entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L"\r\n";
+        sections += header(std::wstring(HISTORY) + L"\\host" + std::to_wstring(i)) + L"Port=1\r\n";
+    }
+    writeHistory(entries + sections, L"HistoryLimit=d4000\r\n");
+    std::atomic<bool> done(false);
+    std::atomic<int> written(-1);
+    std::thread writer([&] {
+        for (int n = 0; !done; n++) {
+            if (WritePrivateProfileStringW(SETTINGS, L"Writer", std::to_wstring(n).c_str(), path.c_str()))
+                written = n;
+        }
+    });
+    while (written < 0)
+        Sleep(1);
+    for (int i = 0; i < 5; i++)
+        deleteLine(0);
+    clear();
+    done = true;
+    writer.join();
+    EXPECT_EQ(readKey(SETTINGS, L"Writer"), std::to_wstring(written));
+    // Whole: each key that stays has its entry section, and the file ends with its last line.
+    const std::wstring text = readUtf16File(path);
+    auto occurrences = [&](const std::wstring& what) {
+        size_t count = 0;
+        for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + 1))
+            count++;
+        return count;
+    };
+    EXPECT_EQ(occurrences(L"=xhost"), occurrences(L"[" + std::wstring(HISTORY) + L"\\host"));
+    std::string bytes = readBytes(path);
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
+}
+
+// Past 260 characters the platform's profile reader fails; the store reads
+// and rewrites the file all the same.
+TEST_F(HistoryTest, PathsPast260CharactersWork)
+{
+    const std::wstring top = ownFolder() + L"\\" + std::wstring(150, L'l');
+    const std::wstring folder = top + L"\\" + std::wstring(150, L'm');
+    const std::wstring file = folder + L"\\viewer_settings.ini";
+    makeFolders(L"\\\\?\\" + folder);
+    writeUtf16File(L"\\\\?\\" + file, header(SETTINGS) + L"HistoryLimit=d2\r\n" + header(HISTORY) +
+                                          L"0=xone\r\n1=xtwo\r\n2=xthree\r\n" +
+                                          header(std::wstring(HISTORY) + L"\\one") + L"A=1\r\n");
+    auto listed = [&] {
+        HistoryList history;
+        listHistory(file.c_str(), history);
+        Lines result;
+        for (size_t i = 0; i < history.count; i++)
+            result.push_back(history.entries[i].text);
+        return result;
+    };
+    EXPECT_EQ(listed(), (Lines{L"one", L"two"})) << "the limit is read too";
+    EXPECT_TRUE(deleteHistoryEntry(file.c_str(), L"one", 0));
+    EXPECT_EQ(listed(), (Lines{L"two"}));
+    EXPECT_TRUE(clearHistoryEntries(file.c_str()));
+    EXPECT_TRUE(listed().empty());
+    std::string left = readBytes(L"\\\\?\\" + file);
+    const std::wstring above = L"2=xthree";
+    EXPECT_NE(left.find(std::string(reinterpret_cast<const char*>(above.data()), above.size() * 2)), std::string::npos)
+        << "key 2 is above the limit";
+    EXPECT_FALSE(fileExists(L"\\\\?\\" + file + TEMPORARY_SUFFIX));
+    removeTree(L"\\\\?\\" + top);
+}
+
+// The list box counts the lines it takes while it draws itself.
+struct DrawnInsertions {
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_SETREDRAW)
+            drawing = wParam != FALSE;
+        if (message == LB_INSERTSTRING || message == LB_ADDSTRING)
+            count += drawing ? 1 : 0;
+        return CallWindowProcW(original, window, message, wParam, lParam);
+    }
+    static WNDPROC original;
+    static bool drawing;
+    static int count;
+};
+WNDPROC DrawnInsertions::original = nullptr;
+bool DrawnInsertions::drawing = true;
+int DrawnInsertions::count = 0;
+
+// A shown list box redraws itself and its scroll bar after each line it
+// takes, which made a refill of thousands of lines take seconds: the refill
+// draws once, at the end, and keeps the list where the user scrolled it.
+TEST(HistoryList, RefillIsDrawnOnceAndKeepsScrollingAndSelection)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"history list", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300,
+                                  nullptr, nullptr, nullptr, nullptr);
+    HWND list = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY | LBS_SORT |
+                                LBS_NOINTEGRALHEIGHT, 0, 0, 200, 150, window, nullptr, nullptr, nullptr);
+    HWND edit = CreateWindowExW(0, L"EDIT", L"typed", WS_CHILD | WS_VISIBLE, 0, 160, 200, 20, window, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(list, nullptr);
+    DrawnInsertions::original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DrawnInsertions::procedure)));
+    UpdateWindow(window);
+
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < 1000; i++)
+        texts.push_back(L"host" + std::to_wstring(1000 - i));
+    auto show = [&](size_t count) {
+        HistoryList history;
+        history.entries.reset(new HistoryEntry[count + 1]);
+        for (size_t i = 0; i < count; i++)
+            history.entries[history.count++] = HistoryEntry{static_cast<int>(i), texts[i].c_str()};
+        showHistory(list, edit, history);
+    };
+    show(1000);
+    SendMessageW(list, LB_SETCURSEL, 505, 0);
+    SendMessageW(list, LB_SETTOPINDEX, 500, 0);
+    ASSERT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 500);
+    DrawnInsertions::count = 0;
+    show(999);
+    EXPECT_EQ(DrawnInsertions::count, 0) << "lines taken while the list box draws itself";
+    EXPECT_TRUE(DrawnInsertions::drawing) << "drawing is switched on again";
+    EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE)) << "the list is drawn anew";
+    EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 500);
+    EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 505);
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 999);
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 505, 0), 505);
+    wchar_t text[64];
+    GetWindowTextW(edit, text, 64);
+    EXPECT_STREQ(text, L"host1000");
+
+    // Fewer lines than the selection's index: the last one is selected, and shown.
+    show(3);
+    EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 0);
+    // None: nothing selected, and the host edit keeps its text.
+    SetWindowTextW(edit, L"typed");
+    show(0);
+    EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), LB_ERR);
+    GetWindowTextW(edit, text, 64);
+    EXPECT_STREQ(text, L"typed");
+    DestroyWindow(window);
 }
 
 } // namespace
