@@ -93,7 +93,8 @@ bool readSecurity(HANDLE handle, Security& security)
 
 bool sameSecurity(const Security& a, const Security& b)
 {
-    if (a.owner == nullptr || b.owner == nullptr || !EqualSid(a.owner, b.owner))
+    // A drive without security (FAT) gives neither an owner nor a list.
+    if ((a.owner == nullptr) != (b.owner == nullptr) || (a.owner != nullptr && !EqualSid(a.owner, b.owner)))
         return false;
     if (a.dacl == nullptr || b.dacl == nullptr)
         return a.dacl == b.dacl;
@@ -108,7 +109,8 @@ bool sameSecurity(const Security& a, const Security& b)
 bool hasSameSecurity(HANDLE old, HANDLE fresh)
 {
     Security a, b;
-    return readSecurity(old, a) && readSecurity(fresh, b) && sameSecurity(a, b);
+    bool readOld = readSecurity(old, a), readFresh = readSecurity(fresh, b);
+    return readOld == readFresh && (!readOld || sameSecurity(a, b));
 }
 
 void removeTemporary(const wchar_t* temporary)
