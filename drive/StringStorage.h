@@ -53,3 +53,10 @@ wchar_t* allocateWideArray(size_t count);
 // at most count characters are stored; the zero follows only when the result
 // is shorter than count; the return is count or negative when it did not fit.
 int formatToArray(wchar_t* array, size_t count, const wchar_t* formatText, ...);
+
+// White space as the C locale's isspace has it: blank, tab, line feed,
+// vertical tab, form feed and carriage return.
+inline bool isAsciiSpace(wchar_t c)
+{
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}

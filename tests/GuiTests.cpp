@@ -639,4 +639,45 @@ TEST_F(GuiTest, CloseMessageWhileTheAboutBoxIsUpEndsTheRun)
     EXPECT_TRUE(launched().empty());
 }
 
+// Delete record on the shown panel keeps what the user sees: where the list
+// was scrolled, the selection's place, the first line in the host edit. A
+// host that the panel wrote from the list goes with the last line, also when
+// it was edited and the edit undone.
+TEST_F(GuiTest, DeleteRecordKeepsTheScrollingAndTakesTheHostWithTheLastLine)
+{
+    std::wstring entries;
+    for (int i = 0; i < 300; i++)
+        entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L"\r\n";
+    writeHistory(entries, L"HistoryLimit=d300\r\n");
+    open();
+    SendMessageW(list(), LB_SETTOPINDEX, 100, 0);
+    clickListLine(list(), 103);
+    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
+    ASSERT_EQ(SendMessageW(list(), LB_GETTOPINDEX, 0, 0), 100);
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 299; }, 60000));
+    EXPECT_EQ(SendMessageW(list(), LB_GETTOPINDEX, 0, 0), 100);
+    EXPECT_EQ(selection(), 103);
+    EXPECT_EQ(listLines(list())[103], L"host104");
+    EXPECT_EQ(hostEdit(), L"host0");
+    clickButton(control(IDC_EXIT));
+    EXPECT_EQ(end(), 0u);
+
+    writeHistory(L"0=xtwo\r\n");
+    open();
+    clickListLine(list(), 0);
+    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
+    typeInto(control(IDC_HOST_EDIT), L"x");
+    PostMessageW(control(IDC_HOST_EDIT), WM_CHAR, 0x1A, 1); // Ctrl+Z
+    ASSERT_TRUE(waitFor([&] { return hostEdit() == L"two"; }));
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
+    EXPECT_TRUE(waitFor([&] { return hostEdit().empty(); }));
+    EXPECT_FALSE(enabled(IDC_CONNECT));
+    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
+    clickButton(control(IDC_EXIT));
+    EXPECT_EQ(end(), 0u);
+}
+
 } // namespace

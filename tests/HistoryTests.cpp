@@ -1,27 +1,26 @@
-// The recent-connections store on real settings files, through the platform's
-// private-profile calls, with the front panel's own dialog procedure and
-// template. The store reads the file beside this test program: bin\Data.
+// The recent-connections store on real settings files, read back through the
+// platform's private-profile calls. The store takes the file's path and opens
+// no window; the list box that shows its entries has a test of its own.
 #include "Expected.h"
-#include "TestSupport.h"
+#include "GuiDriver.h"
 
-#include "../res/resource.h"
 #include "../ui/ConnectionHistory.h"
-#include "../ui/FrontPanel.h"
+#include "../ui/settings/AtomicReplace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <random>
+#include <thread>
 
 namespace {
 
 const wchar_t* const SETTINGS = expected::SETTINGS_SECTION;
 const wchar_t* const HISTORY = expected::HISTORY_SECTION;
 
-std::wstring header(const wchar_t* section)
-{
-    return std::wstring(L"[") + section + L"]\r\n";
-}
+using expected::sectionHeader;
 
 // The scan as first designed: one read per key from 0 to the limit minus one.
 // Kept here as the reference that the key-listing store must agree with.
@@ -84,66 +83,53 @@ std::vector<std::wstring> dump(const std::wstring& path)
     return result;
 }
 
+using Lines = std::vector<std::wstring>;
+struct StoreRow;
+
+// The store's entries, as the list shows them.
+Lines listedAt(const std::wstring& path)
+{
+    HistoryList history;
+    listHistory(path.c_str(), history);
+    Lines result;
+    for (size_t i = 0; i < history.count; i++)
+        result.push_back(history.entries[i].text);
+    return result;
+}
+
 class HistoryTest : public ::testing::Test {
 protected:
+    ::testing::AssertionResult rowHolds(int row, const StoreRow& r);
+
     void SetUp() override
     {
         makeFolders(dataFolder);
         DeleteFileW(path.c_str());
-        panel = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRONT_PANEL), nullptr,
-                                   frontPanelProc, reinterpret_cast<LPARAM>(&state));
-        ASSERT_NE(panel, nullptr);
-        list = GetDlgItem(panel, IDC_HISTORY_LIST);
-        edit = GetDlgItem(panel, IDC_HOST_EDIT);
     }
     void TearDown() override
     {
-        if (panel != nullptr)
-            DestroyWindow(panel);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
+        DeleteFileW((path + TEMPORARY_SUFFIX).c_str());
     }
 
-    // Writes the settings file (UTF-16LE with BOM) and refills the panel.
-    void write(const std::wstring& text)
-    {
-        writeUtf16File(path, text);
-        fillHistoryList(state);
-        refreshControls(state);
-    }
+    // Writes the settings file (UTF-16LE with BOM).
+    void write(const std::wstring& text) { writeUtf16File(path, text); }
     void writeHistory(const std::wstring& entries, const std::wstring& limitLine = L"")
     {
-        write(header(SETTINGS) + limitLine + header(HISTORY) + entries);
+        write(sectionHeader(SETTINGS) + limitLine + sectionHeader(HISTORY) + entries);
     }
 
-    std::vector<std::wstring> lines() const
+    Lines lines() const { return listedAt(path); }
+    // Delete record on list line index, as the panel asks the store.
+    bool deleteLine(size_t index) const
     {
-        std::vector<std::wstring> result;
-        LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; i++) {
-            std::vector<wchar_t> text(SendMessageW(list, LB_GETTEXTLEN, i, 0) + 1);
-            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-            result.push_back(text.data());
-        }
-        return result;
+        HistoryList history;
+        listHistory(path.c_str(), history);
+        return index < history.count &&
+               deleteHistoryEntry(path.c_str(), history.entries[index].text, history.entries[index].key);
     }
-    std::wstring editText() const
-    {
-        wchar_t text[512];
-        GetWindowTextW(edit, text, 512);
-        return text;
-    }
-    LRESULT selection() const { return SendMessageW(list, LB_GETCURSEL, 0, 0); }
-    void select(int index) { SendMessageW(list, LB_SETCURSEL, index, 0); }
-
-    // The panel's own commands, as its buttons send them.
-    void deleteRecord() { SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_DELETE_RECORD, BN_CLICKED), 0); }
-    void clear()
-    {
-        clearHistory();
-        fillHistoryList(state);
-        refreshControls(state);
-    }
+    bool clear() const { return clearHistoryEntries(path.c_str()); }
 
     std::wstring readKey(const wchar_t* section, const std::wstring& key) const
     {
@@ -156,17 +142,10 @@ protected:
         wchar_t value[64];
         return GetPrivateProfileSectionW(section.c_str(), value, 64, path.c_str()) > 0;
     }
-    bool enabled(int id) const { return IsWindowEnabled(GetDlgItem(panel, id)) != FALSE; }
 
     const std::wstring dataFolder = ownFolder() + L"\\Data";
     const std::wstring path = expected::viewerSettingsPath(ownFolder());
-    FrontPanelState state;
-    HWND panel = nullptr;
-    HWND list = nullptr;
-    HWND edit = nullptr;
 };
-
-using Lines = std::vector<std::wstring>;
 
 TEST(HistoryLimit, ConvertsTheTextAfterThePrefixLikeASignedDecimal)
 {
@@ -205,100 +184,80 @@ TEST_F(HistoryTest, LimitDecidesWhichKeysAreSeen)
         EXPECT_EQ(lines().size(), c.listed) << wideToUtf8(c.value);
     }
 
-    // With the limit at 0, neither command deletes anything.
-    writeHistory(entries, L"HistoryLimit=x\r\n");
-    clear();
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"xhost0");
-    EXPECT_EQ(readKey(HISTORY, L"40"), L"xhost40");
 }
 
-TEST_F(HistoryTest, GapsEmptyValuesAndPrefixOnlyEntries)
+// One row: the History section's lines (an entry section's header written
+// "[H\text]"), the limit's value, the lines listed, the command, and the
+// keys and entry sections afterwards: a value, "<missing>", or for a section
+// "<gone>" or "<kept>".
+struct StoreRow {
+    const wchar_t* history;
+    const wchar_t* limit;
+    Lines listed;
+    int deleted; // the list line deleted; CLEAR: Clear the list
+    std::vector<std::pair<std::wstring, std::wstring>> after;
+    Lines listedAfter;
+};
+const int CLEAR = -1;
+
+::testing::AssertionResult HistoryTest::rowHolds(int row, const StoreRow& r)
 {
-    writeHistory(L"0=xfirst\r\n2=xthird\r\n");
-    EXPECT_EQ(lines(), (Lines{L"first", L"third"}));
-    EXPECT_EQ(editText(), L"first");
-    EXPECT_EQ(selection(), LB_ERR);
-
-    SetWindowTextW(edit, L"typed");
-    writeHistory(L"0=\r\n1=xsecond\r\n3=x\r\n");
-    EXPECT_EQ(lines(), (Lines{L"second", L""})) << "an empty value is no entry; a prefix alone is an empty line";
-    EXPECT_EQ(editText(), L"second");
-
-    // Deleting the empty line removes its key and the section named History + "\".
-    write(header(SETTINGS) + header(HISTORY) + L"0=\r\n1=xsecond\r\n3=x\r\n" + header(HISTORY).insert(
-          header(HISTORY).size() - 3, L"\\") + L"kept=1\r\n");
-    ASSERT_TRUE(sectionExists(std::wstring(HISTORY) + L"\\"));
-    select(1);
-    deleteRecord();
-    EXPECT_EQ(readKey(HISTORY, L"3"), L"<missing>");
-    EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\"));
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"") << "the empty value is never deleted";
-    EXPECT_EQ(readKey(HISTORY, L"1"), L"xsecond");
+    std::wstring text = r.history;
+    for (size_t at = text.find(L"[H"); at != std::wstring::npos; at = text.find(L"[H", at + 1))
+        text.replace(at + 1, 1, HISTORY);
+    writeHistory(text, r.limit != nullptr ? L"HistoryLimit=" + std::wstring(r.limit) + L"\r\n" : L"");
+    auto failure = [&] { return ::testing::AssertionFailure() << "row " << row << ": "; };
+    if (lines() != r.listed)
+        return failure() << "listed " << ::testing::PrintToString(lines());
+    if (r.deleted == CLEAR)
+        clear();
+    else
+        deleteLine(static_cast<size_t>(r.deleted));
+    for (const auto& check : r.after) {
+        std::wstring got;
+        if (check.first[0] == L'\\')
+            got = sectionExists(HISTORY + check.first) ? L"<kept>" : L"<gone>";
+        else
+            got = readKey(HISTORY, check.first);
+        if (got != check.second)
+            return failure() << wideToUtf8(check.first) << " is " << wideToUtf8(got);
+    }
+    if (lines() != r.listedAfter)
+        return failure() << "listed afterwards " << ::testing::PrintToString(lines());
+    return ::testing::AssertionSuccess();
 }
 
-TEST_F(HistoryTest, DeleteRemovesEveryKeyWithTheTextAndItsSection)
+// Gaps, empty values, letter case, the limit and keys beyond it.
+TEST_F(HistoryTest, DeleteAndClearTable)
 {
-    std::wstring entrySections = header((std::wstring(HISTORY) + L"\\alpha").c_str()) + L"Port=1\r\n" +
-                                 header((std::wstring(HISTORY) + L"\\Alpha").c_str()) + L"Port=2\r\n";
-    writeHistory(L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n",
-                 L"HistoryLimit=d32\r\n" + std::wstring(L"Other=kept\r\n"));
-    write(header(SETTINGS) + L"HistoryLimit=d32\r\nOther=kept\r\n" + header(HISTORY) +
-          L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n" + entrySections);
-    EXPECT_EQ(lines(), (Lines{L"alpha", L"Alpha", L"alpha", L"beta"}));
-
-    select(2);
-    deleteRecord();
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
-    EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
-    EXPECT_EQ(readKey(HISTORY, L"1"), L"xAlpha") << "letter case makes another entry";
-    EXPECT_EQ(readKey(HISTORY, L"3"), L"xbeta");
-    EXPECT_EQ(readKey(HISTORY, L"40"), L"xalpha") << "keys at or above the limit are untouched";
-    EXPECT_EQ(readKey(SETTINGS, L"Other"), L"kept");
-    EXPECT_EQ(readKey(SETTINGS, L"HistoryLimit"), L"d32");
-    // Section names match regardless of case on the platform, so "\Alpha" goes with "\alpha".
-    EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\alpha"));
-
-    // The refill keeps the selection's position, or moves it to the new last line.
-    EXPECT_EQ(lines(), (Lines{L"Alpha", L"beta"}));
-    EXPECT_EQ(selection(), 1);
-    EXPECT_EQ(editText(), L"Alpha");
-    EXPECT_TRUE(enabled(IDC_DELETE_RECORD));
-}
-
-TEST_F(HistoryTest, DeletingTheFirstOfThreeKeepsTheOthersUnderTheirNumbers)
-{
-    writeHistory(L"0=xone\r\n1=xtwo\r\n2=xthree\r\n");
-    select(0);
-    deleteRecord();
-    EXPECT_EQ(readKey(HISTORY, L"1"), L"xtwo");
-    EXPECT_EQ(readKey(HISTORY, L"2"), L"xthree");
-    EXPECT_EQ(lines(), (Lines{L"two", L"three"}));
-    EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(editText(), L"two");
-
-    select(1);
-    deleteRecord();
-    EXPECT_EQ(lines(), (Lines{L"two"}));
-    EXPECT_EQ(selection(), 0);
-
-    // The only line: nothing is selected afterwards, and the host that the
-    // panel wrote from the list goes with it, also edited and then undone.
-    SendMessageW(edit, EM_SETSEL, 3, 3);
-    SendMessageW(edit, WM_CHAR, L'x', 1);
-    SendMessageW(edit, WM_CHAR, 0x1A, 1); // Ctrl+Z
-    ASSERT_EQ(editText(), L"two");
-    deleteRecord();
-    EXPECT_TRUE(lines().empty());
-    EXPECT_EQ(selection(), LB_ERR);
-    EXPECT_EQ(editText(), L"");
-    EXPECT_FALSE(enabled(IDC_CONNECT));
-    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
-    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
-
-    // Nothing selected: Delete record touches nothing.
-    writeHistory(L"0=xone\r\n");
-    deleteRecord();
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"xone");
+    const std::wstring missing = L"<missing>";
+    const StoreRow rows[] = {
+        /* 0 */ {L"0=xfirst\r\n2=xthird\r\n", nullptr, {L"first", L"third"}, 1, {{L"0", L"xfirst"}, {L"2", missing}},
+                 {L"first"}},
+        // An empty value is no entry; a prefix alone is an empty line, whose section is History + "\".
+        /* 1 */ {L"0=\r\n1=xsecond\r\n3=x\r\n[H\\]\r\nkept=1\r\n", nullptr, {L"second", L""}, 1,
+                 {{L"3", missing}, {L"\\", L"<gone>"}, {L"0", L""}, {L"1", L"xsecond"}}, {L"second"}},
+        // Every key with the text goes, with the first section of its name in any letter
+        // case; another letter case is another entry; keys beyond the limit stay.
+        /* 2 */ {L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n[H\\Alpha]\r\nPort=1\r\n"
+                 L"[H\\alpha]\r\nPort=2\r\n", L"d32", {L"alpha", L"Alpha", L"alpha", L"beta"}, 2,
+                 {{L"0", missing}, {L"2", missing}, {L"1", L"xAlpha"}, {L"3", L"xbeta"}, {L"40", L"xalpha"},
+                  {L"\\alpha", L"<gone>"}}, {L"Alpha", L"beta"}},
+        // The others keep their numbers.
+        /* 3 */ {L"0=xone\r\n1=xtwo\r\n2=xthree\r\n", nullptr, {L"one", L"two", L"three"}, 0,
+                 {{L"0", missing}, {L"1", L"xtwo"}, {L"2", L"xthree"}}, {L"two", L"three"}},
+        /* 4 */ {L"0=xa\r\n1=\r\n2=xb\r\n5=xabove\r\nname=xodd\r\n", L"x3", {L"a", L"b"}, CLEAR,
+                 {{L"0", missing}, {L"2", missing}, {L"1", L""}, {L"5", L"xabove"}, {L"name", L"xodd"}}, {}},
+        // A limit of 0 deletes nothing.
+        /* 5 */ {L"0=xhost0\r\n40=xhost40\r\n", L"x", {}, CLEAR, {{L"0", L"xhost0"}, {L"40", L"xhost40"}}, {}},
+        // A huge limit costs no more than the entries: a scan would read two thousand million keys.
+        /* 6 */ {L"0=xa\r\n2147483646=xlast\r\n2147483647=xbeyond\r\n", L"x2147483647", {L"a", L"last"}, 1,
+                 {{L"2147483646", missing}, {L"2147483647", L"xbeyond"}}, {L"a"}},
+        /* 7 */ {L"0=xa\r\n2147483646=xlast\r\n2147483647=xbeyond\r\n", L"x2147483647", {L"a", L"last"}, CLEAR,
+                 {{L"0", missing}, {L"2147483647", L"xbeyond"}}, {}},
+    };
+    for (int row = 0; row < static_cast<int>(sizeof(rows) / sizeof(rows[0])); row++)
+        EXPECT_TRUE(rowHolds(row, rows[row]));
 }
 
 TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
@@ -310,7 +269,7 @@ TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
         entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i % 10) + tail + L"\r\n";
     const std::wstring sameStart = L"host0" + tail.substr(0, 249) + L"other";
     entries += L"20=x" + sameStart + L"\r\n21=xshort\r\n";
-    writeHistory(entries + header((std::wstring(HISTORY) + L"\\host0" + tail).c_str()) + L"Port=1\r\n");
+    writeHistory(entries + sectionHeader(std::wstring(HISTORY) + L"\\host0" + tail) + L"Port=1\r\n");
     Lines listed = lines();
     ASSERT_EQ(listed.size(), 22u);
     EXPECT_EQ(listed[0], L"host0" + tail.substr(0, 249));
@@ -319,8 +278,7 @@ TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
 
     // The line stands for its whole entry: both keys holding it go, with its
     // section; the text that only starts the same way stays.
-    select(0);
-    deleteRecord();
+    deleteLine(0);
     EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
     EXPECT_EQ(readKey(HISTORY, L"10"), L"<missing>");
     EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\host0" + tail));
@@ -333,36 +291,18 @@ TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
     EXPECT_TRUE(lines().empty());
 }
 
-TEST_F(HistoryTest, ClearLeavesKeysOutsideTheRangeAndTheSettings)
-{
-    writeHistory(L"0=xa\r\n1=\r\n2=xb\r\n5=xabove\r\nname=xodd\r\n", L"HistoryLimit=x3\r\n");
-    clear();
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
-    EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
-    EXPECT_EQ(readKey(HISTORY, L"1"), L"");
-    EXPECT_EQ(readKey(HISTORY, L"5"), L"xabove");
-    EXPECT_EQ(readKey(HISTORY, L"name"), L"xodd");
-    EXPECT_EQ(readKey(SETTINGS, L"HistoryLimit"), L"x3");
-    EXPECT_TRUE(lines().empty());
-
-    // Raising the limit lists what stayed.
-    WritePrivateProfileStringW(SETTINGS, L"HistoryLimit", L"x6", path.c_str());
-    fillHistoryList(state);
-    EXPECT_EQ(lines(), (Lines{L"above"}));
-}
-
 // Delete record and Clear the list take out exactly the lines of the keys and
 // entry sections that go, in one rewrite, and keep every other byte: another
 // code page's bytes, comments, spacing, line ends; in 8-bit and UTF-16 files.
 // What goes is what the platform's own deletions take.
 TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
 {
-    const std::string settingsHeader = wideToUtf8(header(SETTINGS));
+    const std::string settingsHeader = wideToUtf8(sectionHeader(SETTINGS));
     const std::string settings = "; the viewer's\r\n" + settingsHeader + "Other=!caf\xe9 z\xfcrich\r\n";
-    const std::string history = wideToUtf8(header(HISTORY));
+    const std::string history = wideToUtf8(sectionHeader(HISTORY));
     auto entry = [&](const std::string& text) { return "[" + wideToUtf8(HISTORY) + "\\" + text + "]\r\n"; };
     // A second History section, in other letter case.
-    std::wstring otherCase = header(HISTORY);
+    std::wstring otherCase = sectionHeader(HISTORY);
     CharLowerBuffW(&otherCase[0], static_cast<DWORD>(otherCase.size()));
     const std::string secondHistory = wideToUtf8(otherCase);
     const std::string h = wideToUtf8(HISTORY);
@@ -433,15 +373,13 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
             const std::string before = wide ? utf16(c.before) : c.before;
             writeBytes(path, before);
             writeBytes(referencePath, before);
-            fillHistoryList(state);
             Lines listed = lines();
             // An 8-bit file is read in the computer's code page.
             if (!wide && GetACP() == 1252) {
                 EXPECT_EQ(listed, c.listed);
             }
             if (c.selected >= 0) {
-                select(c.selected);
-                deleteRecord();
+                deleteLine(c.selected);
                 reference::deleteText(referencePath, listed[c.selected], false);
             } else {
                 clear();
@@ -457,15 +395,11 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
 TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
 {
     // Missing file, then a missing Data folder.
-    SetWindowTextW(edit, L"kept");
-    fillHistoryList(state);
     EXPECT_TRUE(lines().empty());
-    EXPECT_EQ(editText(), L"kept");
-    clear();
+    EXPECT_FALSE(clear());
     RemoveDirectoryW(dataFolder.c_str());
-    fillHistoryList(state);
-    clear();
-    deleteRecord();
+    EXPECT_FALSE(clear());
+    EXPECT_FALSE(deleteHistoryEntry(path.c_str(), L"", 0));
     EXPECT_TRUE(lines().empty());
     EXPECT_FALSE(fileExists(path)) << "nothing is created";
     makeFolders(dataFolder);
@@ -479,9 +413,8 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
 
     // Garbage and NUL bytes around the sections.
     std::string garbage("\x01\x02garbage\0\0[broken\r\n=novalue\r\n", 29);
-    garbage += wideToUtf8(header(HISTORY)) + "0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
+    garbage += wideToUtf8(sectionHeader(HISTORY)) + "0=xok\r\n1\r\n\0\0\0=\r\n2=x\xff\xfe\r\n";
     writeBytes(path, garbage);
-    fillHistoryList(state);
     EXPECT_FALSE(lines().empty());
     EXPECT_EQ(lines()[0], L"ok");
 
@@ -491,30 +424,11 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
     writeHistory(L"0=xone\r\n1=xtwo\r\n");
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
     HANDLE denyWriting = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    select(0);
-    deleteRecord();
-    clear();
+    EXPECT_FALSE(deleteLine(0));
+    EXPECT_FALSE(clear());
     CloseHandle(denyWriting);
     EXPECT_EQ(lines(), (Lines{L"one", L"two"}));
     EXPECT_EQ(readKey(HISTORY, L"0"), L"xone");
-}
-
-TEST_F(HistoryTest, HugeLimitCostsNoMoreThanTheEntries)
-{
-    std::wstring entries;
-    for (int i = 0; i < 32; i++)
-        entries += std::to_wstring(i * 1000) + L"=xhost" + std::to_wstring(i) + L"\r\n";
-    entries += L"2147483646=xlast\r\n2147483647=xbeyond\r\n";
-    // Each operation would read two thousand million keys one by one if it scanned.
-    writeHistory(entries, L"HistoryLimit=x2147483647\r\n");
-    ASSERT_EQ(lines().size(), 33u);
-    EXPECT_EQ(lines().back(), L"last");
-    select(32);
-    deleteRecord();
-    EXPECT_EQ(readKey(HISTORY, L"2147483646"), L"<missing>");
-    clear();
-    EXPECT_TRUE(lines().empty());
-    EXPECT_EQ(readKey(HISTORY, L"2147483647"), L"xbeyond");
 }
 
 // The key-listing store against the one-read-per-key scan, on generated files
@@ -536,11 +450,11 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
     for (int round = 0; round < 30; round++) {
         SCOPED_TRACE(testing::Message() << "round " << round);
         const bool repeatedNames = round % 3 == 2;
-        std::wstring text = L"; the viewer's settings\r\n" + header(SETTINGS);
+        std::wstring text = L"; the viewer's settings\r\n" + sectionHeader(SETTINGS);
         const wchar_t* limit = limits[round % 9];
         if (round % 9 != 0)
             text += std::wstring(L"HistoryLimit=") + limit + L"\r\n";
-        text += header(HISTORY);
+        text += sectionHeader(HISTORY);
         std::vector<int> numerals(50);
         for (int i = 0; i < 50; i++)
             numerals[i] = i;
@@ -575,7 +489,7 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
             if (random() % 3 == 0)
                 CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
             // Blanks inside the brackets do not count either.
-            text += (random() % 4 == 0 ? L"[ " + name + L"\t]\r\n" : header(name.c_str())) + L"Data=1\r\n";
+            text += (random() % 4 == 0 ? L"[ " + name + L"\t]\r\n" : sectionHeader(name)) + L"Data=1\r\n";
         }
 
         if (round % 2 == 0) {
@@ -584,15 +498,13 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
         } else {
             writeBytes(path, wideToUtf8(text));
             writeBytes(referencePath, wideToUtf8(text));
-            fillHistoryList(state);
         }
         Lines listed = lines();
         ASSERT_EQ(listed, reference::lines(referencePath));
 
         if (!listed.empty()) {
             const std::wstring deleted = listed[random() % listed.size()];
-            select(static_cast<int>(std::find(listed.begin(), listed.end(), deleted) - listed.begin()));
-            deleteRecord();
+            deleteLine(std::find(listed.begin(), listed.end(), deleted) - listed.begin());
             reference::deleteText(referencePath, deleted, false);
             EXPECT_EQ(dump(path), dump(referencePath)) << "after deleting " << wideToUtf8(deleted);
         }
@@ -602,6 +514,222 @@ TEST_F(HistoryTest, AgreesWithTheKeyByKeyScanOnGeneratedFiles)
         EXPECT_EQ(dump(path), dump(referencePath)) << "after clearing";
     }
     DeleteFileW(referencePath.c_str());
+}
+
+// The Unix path under Wine of a Windows path.
+std::wstring unixPath(const std::wstring& path)
+{
+    typedef char*(CDECL * UnixName)(const wchar_t*);
+    auto toUnix = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+    std::wstring result = name != nullptr ? utf8ToWide(name) : L"";
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a shell command on the machine that Wine runs on, with the settings
+// file's Unix path for %f, and returns what it printed. Wine starts Unix
+// programs but cannot wait for them: the output comes through a file that
+// the command renames into place when it is done.
+std::wstring shell(std::wstring command, const std::wstring& file)
+{
+    for (size_t at = command.find(L"%f"); at != std::wstring::npos; at = command.find(L"%f"))
+        command.replace(at, 2, L"'" + unixPath(file) + L"'");
+    const std::wstring out = ownFolder() + L"\\shell.out";
+    const std::wstring unixOut = L"'" + unixPath(out) + L"'";
+    DeleteFileW(out.c_str());
+    runAndWait(L"/bin/sh -c \"(" + command + L") >" + unixOut + L".part 2>&1; mv " + unixOut + L".part " +
+               unixOut + L"\"");
+    for (int waited = 0; !fileExists(out) && waited < 20000; waited += 10)
+        Sleep(10);
+    std::string printed = readBytes(out);
+    DeleteFileW(out.c_str());
+    return utf8ToWide(printed.substr(0, printed.find_last_not_of("\r\n") + 1));
+}
+
+// What the rewrite keeps besides the content, or, where it cannot keep it,
+// that it changes nothing; and that it leaves nothing of its own behind and
+// touches nothing else in Data.
+TEST_F(HistoryTest, RewriteChangesTheContentOnly)
+{
+    const std::wstring temporary = path + TEMPORARY_SUFFIX;
+    const std::wstring second = dataFolder + L"\\second.ini";
+    const std::wstring target = dataFolder + L"\\elsewhere.ini";
+    const std::wstring others[] = {dataFolder + L"\\kvp1A2B.tmp", path + L".new", dataFolder + L"\\notes.txt"};
+    const DWORD marks = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    HANDLE writer = INVALID_HANDLE_VALUE;
+    ASSERT_NE(unixPath(path), L"");
+    struct Case {
+        const char* name;
+        bool rewritten;
+        std::function<void()> prepare;
+        std::function<bool()> kept;
+    } cases[] = {
+        {"another program has it open for writing", false,
+         [&] { writer = CreateFileW(path.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr); },
+         [&] { return CloseHandle(writer) != FALSE; }},
+        {"hidden, system and archive", true, [&] { SetFileAttributesW(path.c_str(), marks); },
+         [&] { return (GetFileAttributesW(path.c_str()) & marks) == marks; }},
+        // A killed run's file, with a cleared host in it, goes; the rest stays.
+        {"a temporary file left", true,
+         [&] {
+             writeBytes(temporary, "0=xcleared.example\r\n");
+             for (const std::wstring& other : others)
+                 writeBytes(other, "the user's");
+         },
+         [&] {
+             bool kept = !fileExists(temporary);
+             for (const std::wstring& other : others)
+                 kept = readBytes(other) == "the user's" && DeleteFileW(other.c_str()) && kept;
+             return kept;
+         }},
+        // The link stays, and its target changes.
+        {"symbolic link", true,
+         [&] {
+             MoveFileW(path.c_str(), target.c_str());
+             shell(L"ln -s elsewhere.ini %f", path);
+         },
+         [&] { return shell(L"readlink %f", path) == L"elsewhere.ini" && !fileExists(target + TEMPORARY_SUFFIX) &&
+                      shell(L"rm %f", path).empty() && DeleteFileW(target.c_str()); }},
+        // A rename would break a hard link, and under Wine give a file that
+        // only its owner may read the folder's mode: nothing changes.
+        {"hard link", false, [&] { CreateHardLinkW(second.c_str(), path.c_str(), nullptr); },
+         [&] { return readBytes(second) == readBytes(path) && DeleteFileW(second.c_str()); }},
+        {"mode 600", false, [&] { shell(L"chmod 600 %f", path); },
+         [&] { return shell(L"stat -c %a %f", path) == L"600"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeHistory(L"0=xone\r\n1=xtwo\r\n" + sectionHeader(std::wstring(HISTORY) + L"\\one") + L"A=1\r\n");
+        c.prepare();
+        std::string before = readBytes(path);
+        EXPECT_EQ(deleteLine(0), c.rewritten);
+        EXPECT_EQ(readBytes(path) == before, !c.rewritten);
+        EXPECT_EQ(lines(), (c.rewritten ? Lines{L"two"} : Lines{L"one", L"two"}));
+        EXPECT_FALSE(fileExists(temporary));
+        EXPECT_TRUE(c.kept());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+// Another program that writes the file while the store rewrites it: its
+// write lands before the read, and the new file keeps it, or after the
+// rename; meanwhile it fails, and trying again is its own affair. Nothing it
+// wrote is lost, and the file is never cut.
+TEST_F(HistoryTest, AnotherWritersChangeIsNeverLostOrCut)
+{
+    std::wstring entries, sections;
+    for (int i = 0; i < 3000; i++) {
+        entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L"\r\n";
+        sections += sectionHeader(std::wstring(HISTORY) + L"\\host" + std::to_wstring(i)) + L"Port=1\r\n";
+    }
+    writeHistory(entries + sections, L"HistoryLimit=d4000\r\n");
+    std::atomic<bool> done(false);
+    std::atomic<int> written(-1);
+    std::thread writer([&] {
+        for (int n = 0; !done; n++) {
+            if (WritePrivateProfileStringW(SETTINGS, L"Writer", std::to_wstring(n).c_str(), path.c_str()))
+                written = n;
+        }
+    });
+    while (written < 0)
+        Sleep(1);
+    for (int i = 0; i < 5; i++)
+        deleteLine(0);
+    clear();
+    done = true;
+    writer.join();
+    EXPECT_EQ(readKey(SETTINGS, L"Writer"), std::to_wstring(written));
+    // Whole: each key that stays has its entry section, and the last line is there.
+    const std::wstring text = readUtf16File(path);
+    auto count = [&](const std::wstring& what) {
+        size_t found = 0;
+        for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + 1))
+            found++;
+        return found;
+    };
+    EXPECT_EQ(count(L"=xhost"), count(L"[" + std::wstring(HISTORY) + L"\\host"));
+    EXPECT_EQ(text.substr(text.size() - 2), L"\r\n");
+}
+
+// Past 260 characters the platform's profile reader fails; the store reads
+// and rewrites the file all the same, the limit too.
+TEST_F(HistoryTest, PathsPast260CharactersWork)
+{
+    const std::wstring top = L"\\\\?\\" + ownFolder() + L"\\" + std::wstring(150, L'l');
+    const std::wstring file = top.substr(4) + L"\\" + std::wstring(150, L'm') + L"\\viewer_settings.ini";
+    makeFolders(L"\\\\?\\" + file.substr(0, file.rfind(L'\\')));
+    writeUtf16File(L"\\\\?\\" + file, sectionHeader(SETTINGS) + L"HistoryLimit=d2\r\n" + sectionHeader(HISTORY) +
+                                          L"0=xone\r\n1=xtwo\r\n2=xthree\r\n");
+    EXPECT_EQ(listedAt(file), (Lines{L"one", L"two"}));
+    EXPECT_TRUE(deleteHistoryEntry(file.c_str(), L"one", 0));
+    EXPECT_EQ(listedAt(file), (Lines{L"two"}));
+    EXPECT_TRUE(clearHistoryEntries(file.c_str()));
+    EXPECT_TRUE(listedAt(file).empty());
+    EXPECT_NE(readUtf16File(L"\\\\?\\" + file).find(L"2=xthree"), std::wstring::npos) << "beyond the limit";
+    EXPECT_FALSE(fileExists(L"\\\\?\\" + file + TEMPORARY_SUFFIX));
+    removeTree(top);
+}
+
+// Lines that the list box takes while it draws itself.
+int drawnInsertions = 0;
+WNDPROC listProcedure = nullptr;
+
+LRESULT CALLBACK countingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    static bool drawing = true;
+    drawing = message == WM_SETREDRAW ? wParam != FALSE : drawing;
+    drawnInsertions += drawing && (message == LB_INSERTSTRING || message == LB_ADDSTRING);
+    return CallWindowProcW(listProcedure, window, message, wParam, lParam);
+}
+
+// A shown list box redraws itself and its scroll bar after each line it
+// takes, which made a refill of thousands of lines take seconds: the refill
+// is drawn once, at the end, and keeps the list where the user scrolled it.
+TEST(HistoryList, RefillIsDrawnOnceAndKeepsScrollingAndSelection)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr,
+                                  nullptr, nullptr, nullptr);
+    HWND list = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY | LBS_SORT |
+                                LBS_NOINTEGRALHEIGHT, 0, 0, 200, 150, window, nullptr, nullptr, nullptr);
+    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 160, 200, 20, window, nullptr, nullptr,
+                                nullptr);
+    listProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(countingProcedure)));
+    UpdateWindow(window);
+    std::vector<std::wstring> texts;
+    for (int i = 1000; i > 0; i--)
+        texts.push_back(L"host" + std::to_wstring(i));
+    auto show = [&](size_t count) {
+        HistoryList history;
+        history.entries.reset(new HistoryEntry[count + 1]);
+        for (; history.count < count; history.count++)
+            history.entries[history.count] = HistoryEntry{static_cast<int>(history.count), texts[history.count].c_str()};
+        showHistory(list, edit, history);
+    };
+    auto state = [&] {
+        return std::vector<LRESULT>{SendMessageW(list, LB_GETCOUNT, 0, 0), SendMessageW(list, LB_GETTOPINDEX, 0, 0),
+                                    SendMessageW(list, LB_GETCURSEL, 0, 0)};
+    };
+    show(1000);
+    SendMessageW(list, LB_SETCURSEL, 505, 0);
+    SendMessageW(list, LB_SETTOPINDEX, 500, 0);
+    drawnInsertions = 0;
+    show(999);
+    EXPECT_EQ(drawnInsertions, 0);
+    EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE)) << "drawn anew";
+    EXPECT_EQ(state(), (std::vector<LRESULT>{999, 500, 505}));
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 505, 0), 505);
+    EXPECT_EQ(windowText(edit), L"host1000");
+    // Fewer lines than the selection's index: the last line; none: no selection, the host edit kept.
+    show(3);
+    EXPECT_EQ(state(), (std::vector<LRESULT>{3, 0, 2}));
+    SetWindowTextW(edit, L"typed");
+    show(0);
+    EXPECT_EQ(state(), (std::vector<LRESULT>{0, 0, LB_ERR}));
+    EXPECT_EQ(windowText(edit), L"typed");
+    DestroyWindow(window);
 }
 
 } // namespace

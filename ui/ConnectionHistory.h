@@ -1,26 +1,25 @@
 #pragma once
 
+#include "HistoryStore.h"
+
 #include "../core/FrontPanelState.h"
-#include "../drive/StringStorage.h"
 
-// The recent connections that the viewer records in its own settings file:
-// numbered keys of the History section, each with an entry section of its own.
-
-// HistoryLimit from the Settings section: 32 when missing or empty.
-int readHistoryLimit(const StringStorage& settingsPath);
+// The front panel's recent-connections list: the store's entries shown in
+// list box 1013, with the first one in the host edit.
 
 // Rebuilds the list from the file, puts the first entry into the host edit
-// and keeps the selection index where it still exists. Each line keeps its
-// key number as item data.
+// and keeps the selection index where it still exists, and the scrolling.
+// Each line keeps its key number as item data.
 void fillHistoryList(FrontPanelState& state);
 
-// Deletes the entry that the selected line stands for: every key whose full
-// text equals that entry's, each with its entry section.
+// Deletes the entry that the selected line stands for, with every other key
+// that holds its text.
 void deleteSelectedEntry(FrontPanelState& state);
 
 // Deletes every entry below the limit, with its section.
 void clearHistory();
 
-// Converts text as a signed decimal number: leading white space, one sign,
-// digits up to the first non-digit; saturates at the 32-bit range.
-int parseSignedDecimal(const wchar_t* text);
+// Shows the entries in list and the first one in edit, drawing the list once
+// at the end rather than after each line; keeps the selection index where it
+// still exists, and the first visible line.
+void showHistory(HWND list, HWND edit, const HistoryList& history);

@@ -18,7 +18,7 @@ const wchar_t CLEAR_QUESTION[] = L"Clear the list of saved Korvane connections?"
 // runtimes count as white space, and the double quote.
 bool isSeparatorOrQuote(wchar_t c)
 {
-    return c == L'"' || c == L' ' || (c >= L'\t' && c <= L'\r') || (c >= 0x1C && c <= 0x1F) || c == 0x85 ||
+    return c == L'"' || isAsciiSpace(c) || (c >= 0x1C && c <= 0x1F) || c == 0x85 ||
            c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
            c == 0x202F || c == 0x205F || c == 0x3000;
 }

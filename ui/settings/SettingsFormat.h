@@ -3,12 +3,11 @@
 #include <cstddef>
 #include <memory>
 
-// The viewer's settings file as its own bytes, split into the lines that the
-// platform's profile reader sees. Lines are taken out by rewriting the file
-// once, beside the old one, and putting it in the old one's place: every byte
-// of the lines that stay is kept as it was (encoding, another code page's
-// bytes, comments, spacing, line ends), and an interruption leaves either
-// the old file or the new one.
+// The bytes of a settings file split into the lines that the platform's
+// profile reader sees, with each line's section or key name and value as the
+// platform reads them. Every byte stays where it was: a line can be left out
+// without touching the others (encoding, another code page's bytes, comments,
+// spacing, line ends).
 
 enum class SettingsLineKind { Other, Section, Key };
 
@@ -38,18 +37,21 @@ struct SettingsFile {
     size_t lineCount = 0;
 };
 
-// Reads the whole file and splits it into lines. False, with nothing read,
-// when the file is missing, cannot be read whole, or could not be replaced
-// afterwards: it is read-only, or another program holds it against writing.
-// (A file that another program holds open at all is not replaced either: see
-// replaceWithoutLines.)
-bool readSettingsFile(const wchar_t* path, SettingsFile& file);
+// Splits file.bytes into lines: UTF-8 or UTF-16 after their byte order mark,
+// any other file in the running computer's ANSI code page.
+void splitSettingsLines(SettingsFile& file);
 
-// Writes the file without the lines marked in removed (one flag per line)
-// beside the old file, then puts it in the old file's place. False, with the
-// old file as it was, when anything fails, also when another program holds
-// the old file open: it cannot be replaced then.
-bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const bool* removed);
+// Copies the file's bytes without the lines marked in removed (one flag per
+// line) into kept, which holds byteCount bytes; returns how many it copied.
+size_t copyKeptLines(const SettingsFile& file, const bool* removed, char* kept);
+
+// The first section named name (letter case folded as the platform folds
+// it), from line from on; lineCount when there is none.
+size_t findSectionLine(const SettingsFile& file, const wchar_t* name, size_t from = 0);
+
+// The first key named name in the section whose header is line section;
+// lineCount when there is none.
+size_t findKeyLine(const SettingsFile& file, size_t section, const wchar_t* name);
 
 // The length of a key's value as the platform's reading call returns it into
 // a buffer of capacity characters: without surrounding quotes (value then
@@ -60,3 +62,6 @@ size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity
 // regardless of the case of ASCII letters, so two names match when their
 // folded forms are equal.
 void foldCase(wchar_t* text, size_t length);
+
+// Whether two names match as the platform matches them.
+bool namesMatch(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength);

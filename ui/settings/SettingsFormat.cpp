@@ -1,6 +1,6 @@
-#include "SettingsFile.h"
+#include "SettingsFormat.h"
 
-#include "../drive/StringStorage.h"
+#include "../../drive/StringStorage.h"
 
 #include <windows.h>
 
@@ -12,9 +12,6 @@ namespace {
 // The platform reads a file with a UTF-8 or UTF-16 byte order mark in that
 // encoding, and any other file in the running computer's ANSI code page.
 enum class Encoding { Ansi, Utf8, Utf16Le, Utf16Be };
-
-// A file larger than this is not rewritten: no viewer writes one.
-const LONGLONG LARGEST_FILE = 256 * 1024 * 1024;
 
 Encoding detectEncoding(const SettingsFile& file, size_t& markBytes)
 {
@@ -37,7 +34,7 @@ Encoding detectEncoding(const SettingsFile& file, size_t& markBytes)
 // CR and the DOS end-of-file mark count too.
 bool isProfileBlank(wchar_t c)
 {
-    return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x1A;
+    return isAsciiSpace(c) || c == 0x1A;
 }
 
 // Names and values end at their first zero character, as the platform's do.
@@ -161,109 +158,7 @@ void splitLines(SettingsFile& file, Encoding encoding)
     }
 }
 
-// Closes a file handle when it goes out of scope.
-struct FileHandle {
-    explicit FileHandle(HANDLE handle) : handle(handle) {}
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE handle;
-};
-
-bool readWhole(HANDLE handle, SettingsFile& file)
-{
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle, &size) || size.QuadPart > LARGEST_FILE)
-        return false;
-    file.byteCount = static_cast<size_t>(size.QuadPart);
-    file.bytes.reset(new char[file.byteCount + 1]);
-    for (size_t done = 0; done < file.byteCount;) {
-        DWORD read = 0;
-        if (!ReadFile(handle, file.bytes.get() + done, static_cast<DWORD>(file.byteCount - done), &read, nullptr) ||
-            read == 0)
-            return false;
-        done += read;
-    }
-    return true;
-}
-
-bool writeWhole(HANDLE handle, const char* bytes, size_t count)
-{
-    while (count > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0)
-            return false;
-        bytes += written;
-        count -= written;
-    }
-    return true;
-}
-
 } // namespace
-
-bool readSettingsFile(const wchar_t* path, SettingsFile& file)
-{
-    file = SettingsFile();
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
-    // Opened for writing too, though nothing is written through it: a file
-    // that another program holds against writing is left as it is. One that
-    // it merely holds open stays too: a file in use cannot be replaced.
-    FileHandle handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                  FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (handle.handle == INVALID_HANDLE_VALUE || !readWhole(handle.handle, file)) {
-        file = SettingsFile();
-        return false;
-    }
-    splitLines(file, detectEncoding(file, file.textStart));
-    return true;
-}
-
-bool replaceWithoutLines(const wchar_t* path, const SettingsFile& file, const bool* removed)
-{
-    std::unique_ptr<char[]> kept(new char[file.byteCount + 1]);
-    memcpy(kept.get(), file.bytes.get(), file.textStart);
-    size_t keptCount = file.textStart;
-    for (size_t i = 0; i < file.lineCount; i++) {
-        if (removed[i])
-            continue;
-        const SettingsLine& line = file.lines[i];
-        memcpy(kept.get() + keptCount, file.bytes.get() + line.start, line.end - line.start);
-        keptCount += line.end - line.start;
-    }
-
-    // A new file with a name of its own in the same folder, so that putting it
-    // in place is a rename on the same volume.
-    StringStorage folder;
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    folder.setString(path);
-    folder.copyPrefix(slash != nullptr ? static_cast<int>(slash - path) - 1 : 0, folder);
-    wchar_t newPath[MAX_PATH];
-    if (slash == nullptr || GetTempFileNameW(folder.getString(), L"kvp", 0, newPath) == 0)
-        return false;
-    DWORD attributes = GetFileAttributesW(path);
-    bool written;
-    {
-        FileHandle handle(CreateFileW(newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-        // On the drive before it takes the old file's place: a pulled drive
-        // then leaves one whole file or the other.
-        written = handle.handle != INVALID_HANDLE_VALUE && writeWhole(handle.handle, kept.get(), keptCount) &&
-                  FlushFileBuffers(handle.handle);
-    }
-    if (written && attributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesW(newPath, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!written || !MoveFileExW(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(newPath);
-        return false;
-    }
-    return true;
-}
 
 size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity)
 {
@@ -286,4 +181,59 @@ void foldCase(wchar_t* text, size_t length)
         if (text[i] >= L'A' && text[i] <= L'Z')
             text[i] = static_cast<wchar_t>(text[i] - L'A' + L'a');
     }
+}
+
+bool namesMatch(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
+{
+    if (aLength != bLength)
+        return false;
+    for (size_t i = 0; i < aLength; i++) {
+        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? static_cast<wchar_t>(a[i] - L'A' + L'a') : a[i];
+        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? static_cast<wchar_t>(b[i] - L'A' + L'a') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+void splitSettingsLines(SettingsFile& file)
+{
+    file.lineCount = 0;
+    splitLines(file, detectEncoding(file, file.textStart));
+}
+
+size_t copyKeptLines(const SettingsFile& file, const bool* removed, char* kept)
+{
+    memcpy(kept, file.bytes.get(), file.textStart);
+    size_t count = file.textStart;
+    for (size_t i = 0; i < file.lineCount; i++) {
+        if (removed[i])
+            continue;
+        const SettingsLine& line = file.lines[i];
+        memcpy(kept + count, file.bytes.get() + line.start, line.end - line.start);
+        count += line.end - line.start;
+    }
+    return count;
+}
+
+size_t findSectionLine(const SettingsFile& file, const wchar_t* name, size_t from)
+{
+    size_t length = wcslen(name);
+    for (size_t i = from; i < file.lineCount; i++) {
+        const SettingsLine& line = file.lines[i];
+        if (line.kind == SettingsLineKind::Section && namesMatch(line.name, line.nameLength, name, length))
+            return i;
+    }
+    return file.lineCount;
+}
+
+size_t findKeyLine(const SettingsFile& file, size_t section, const wchar_t* name)
+{
+    size_t length = wcslen(name);
+    for (size_t i = section + 1; i < file.lineCount && file.lines[i].kind != SettingsLineKind::Section; i++) {
+        const SettingsLine& line = file.lines[i];
+        if (line.kind == SettingsLineKind::Key && namesMatch(line.name, line.nameLength, name, length))
+            return i;
+    }
+    return file.lineCount;
 }

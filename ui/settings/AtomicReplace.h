@@ -1,0 +1,54 @@
+#pragma once
+
+#include "SettingsFormat.h"
+
+#include "../../drive/StringStorage.h"
+
+#include <windows.h>
+
+// Replacing a settings file in one step. The file is held against other
+// writers from its reading until the replace: a program that writes it
+// meanwhile fails and may try again, and nothing it wrote before is lost.
+// The new text goes into a file of a fixed name beside the old one, which
+// takes the old one's place by a rename: an interruption leaves the old file
+// or the new one, and at most that one temporary file, which the next
+// rewrite removes.
+
+// Added to the file's name for the new text's file: the launcher's own.
+extern const wchar_t TEMPORARY_SUFFIX[];
+
+struct HeldSettingsFile {
+    HeldSettingsFile() = default;
+    ~HeldSettingsFile();
+    HeldSettingsFile(const HeldSettingsFile&) = delete;
+    HeldSettingsFile& operator=(const HeldSettingsFile&) = delete;
+
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    // The file itself, past any symbolic link, in the long-path form.
+    StringStorage path;
+    SettingsFile content;
+    BY_HANDLE_FILE_INFORMATION information = {};
+};
+
+// The long-path form ("\\?\") of a full path, which may pass 260 characters;
+// any other path as it is.
+void toLongPathForm(const wchar_t* path, StringStorage& out);
+
+// Reads the whole file and splits it into lines, letting other programs read
+// and write it meanwhile. False, with nothing read, when it cannot be read.
+bool readSettingsFile(const wchar_t* path, SettingsFile& file);
+
+// Opens the file, denying other programs writing, reads it whole and removes
+// a temporary file that an interrupted rewrite left. False, holding nothing,
+// when a replace would change more than its content or could not be made:
+// the file is missing, too large, read-only, another program has it open for
+// writing or denies writing, or it has further hard links, which a rename
+// would break.
+bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held);
+
+// Writes bytes as the held file's new content beside it and puts it in the
+// file's place, with the old file's attributes and security, and lets the
+// file go. False, with the old file as it was and no temporary file, when
+// anything fails: a full drive, security that the new file cannot be given,
+// or another program that opened the file since.
+bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count);
