@@ -109,7 +109,23 @@ void clickListAt(HWND list, POINT point, bool doubleClick)
 {
     POINT screen = point;
     ClientToScreen(list, &screen);
-    SetCursorPos(screen.x, screen.y);
+    // The panel asks where the pointer was when a double click was posted. A
+    // pointer motion still queued for the launcher's thread (the warp of an
+    // earlier click) can move it back after SetCursorPos: warp again until
+    // the position holds across a few rounds of that thread's messages.
+    for (int steady = 0, tries = 0; steady < 3 && tries < 100; tries++) {
+        POINT now = {};
+        GetCursorPos(&now);
+        if (now.x == screen.x && now.y == screen.y) {
+            steady++;
+        } else {
+            steady = 0;
+            SetCursorPos(screen.x, screen.y);
+        }
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(list, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+        Sleep(10);
+    }
     LPARAM at = MAKELPARAM(point.x, point.y);
     PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(list, WM_LBUTTONUP, 0, at);
