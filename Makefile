@@ -1,11 +1,15 @@
 # The project's commands; each installs what is missing first.
-.PHONY: build test demo package screenshots bench clean
+.PHONY: build test test-debian13 test-setup demo package screenshots bench clean
 
 build:
 	bash scripts/build.sh
 
 test:
 	bash scripts/run-tests.sh
+
+# A clean clone's make test in a Debian 13 root (root only; downloads about 1 GB).
+test-debian13:
+	bash scripts/test-debian13.sh
 
 demo:
 	bash scripts/demo.sh
