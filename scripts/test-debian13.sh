@@ -121,7 +121,7 @@ fi
 
 rm -rf "$run"
 mkdir -p "$run/upper/root" "$run/work" "$run/root" "$archives/partial"
-git -C "$top" bundle create "$run/upper/root/korvane.bundle" HEAD 2>/dev/null ||
+git -C "$top" bundle create "$run/upper/root/korvane.bundle" HEAD $(git -C "$top" symbolic-ref -q HEAD) 2>/dev/null ||
   fail "git bundle of HEAD failed"
 # The pid namespace's first process is this script again: when it ends, so
 # does every process of the run; --kill-child ends it when unshare is killed.
