@@ -11,6 +11,11 @@ test:
 test-debian13:
 	bash scripts/test-debian13.sh
 
+# setup.sh installs a missing package while one source's index cannot be
+# fetched (root and network; installs and removes the package hello).
+test-setup:
+	bash scripts/test-setup.sh
+
 demo:
 	bash scripts/demo.sh
 
