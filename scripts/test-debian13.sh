@@ -13,6 +13,9 @@
 # overlay, proc, sys read-only, dev with a pty instance and shm of its own,
 # the package cache) are seen by nothing else, are unmounted on every exit,
 # and every process of the run ends with the namespace.
+#
+# test-debian13.sh --last-run COMMAND...: runs COMMAND in the last run's
+# clone, in that run's state (for example `make demo`, to see Wine 10 draw).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -54,11 +57,10 @@ if [ "${1:-}" = --inside ]; then
   on --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
   on -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
   cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+  shift
   start=$(date +%s)
   status=0
-  chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    /bin/sh -ec '
+  steps='
       cd /root
       apt-get update && apt-get install -y git make
       git clone /root/korvane.bundle korvane && cd korvane
@@ -68,8 +70,14 @@ if [ "${1:-}" = --inside ]; then
         echo "installer: $f $(stat -c %s "$f") bytes, $(cat makensis-version.txt)"
         sha256sum "$f"
       done
-    ' || status=$?
-  echo "test-debian13: the new user's steps took $(( $(date +%s) - start )) s in the Debian 13 root (status $status)" >&2
+    '
+  [ $# -eq 0 ] || steps='cd /root/korvane && exec "$@"'
+  chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    /bin/sh -ec "$steps" sh "$@" || status=$?
+  what="the new user's steps (apt-get, git clone, make test)"
+  [ $# -eq 0 ] || what="$*"
+  echo "test-debian13: $what took $(( $(date +%s) - start )) s in the Debian 13 root, status $status" >&2
   exit "$status"
 fi
 
@@ -119,10 +127,15 @@ if [ ! -e "$base/.korvane-root" ]; then
   mv "$base.part" "$base"
 fi
 
-rm -rf "$run"
-mkdir -p "$run/upper/root" "$run/work" "$run/root" "$archives/partial"
-git -C "$top" bundle create "$run/upper/root/korvane.bundle" HEAD $(git -C "$top" symbolic-ref -q HEAD) 2>/dev/null ||
-  fail "git bundle of HEAD failed"
+if [ "${1:-}" = --last-run ]; then
+  shift
+  [ $# -gt 0 ] && [ -d "$run/upper/root/korvane" ] || fail "usage: $0 --last-run COMMAND... (after a run)"
+else
+  rm -rf "$run"
+  mkdir -p "$run/upper/root" "$run/work" "$run/root" "$archives/partial"
+  git -C "$top" bundle create "$run/upper/root/korvane.bundle" HEAD $(git -C "$top" symbolic-ref -q HEAD) 2>/dev/null ||
+    fail "git bundle of HEAD failed"
+fi
 # The pid namespace's first process is this script again: when it ends, so
 # does every process of the run; --kill-child ends it when unshare is killed.
-exec unshare --mount --pid --fork --kill-child -- bash "${BASH_SOURCE[0]}" --inside
+exec unshare --mount --pid --fork --kill-child -- bash "${BASH_SOURCE[0]}" --inside "$@"
