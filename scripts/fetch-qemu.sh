@@ -2,9 +2,9 @@
 # Prints the path of the qemu-i386 that the tests' 32-bit lane runs 32-bit
 # programs with, downloading it first, or says in one line why it cannot.
 # Bookworm's own qemu (7.2) takes a minute per Windows process, so the lane
-# takes qemu-user 10 or later built for this release: the newest of the
-# release's own suite and its backports (bookworm-backports on Debian 12;
-# Debian 13's own suite has 10.0). It is downloaded once from the machine's
+# takes qemu-user 10 or later built for this release: the release's own
+# when it is that new (Debian 13 has 10.0), else its backports' (Debian 12:
+# bookworm-backports). It is downloaded once from the machine's
 # own mirror with a private apt configuration (no change to the machine's
 # sources or lists; apt's own settings, a proxy among them, still count) and
 # kept in KORVANE_CACHE. Runs that share the cache take turns.
@@ -35,13 +35,20 @@ download() {
                  -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
                  -o "APT::Architectures=$(dpkg --print-architecture)")
   [ "$(id -u)" -ne 0 ] || options+=(-o APT::Sandbox::User=root)
-  local log=$apt/download.log version= v
+  local log=$apt/download.log version= v suite
   # One suite's index may fail (a release without backports yet, a mirror in
-  # mid-sync): the other may still have a qemu new enough.
+  # mid-sync): the other may still have a qemu new enough. The release's own
+  # qemu wins when it is new enough; backports only make up for an old one.
   apt-get "${options[@]}" update >"$log" 2>&1 || true
-  for v in $(apt-cache "${options[@]}" madison qemu-user 2>>"$log" | awk -F' *[|] *' '{ print $2 }'); do
-    if [ -z "$version" ] || dpkg --compare-versions "$v" gt "$version"; then
-      version=$v
+  for suite in "$codename" "$codename-backports"; do
+    while read -r v; do
+      if [ -z "$version" ] || dpkg --compare-versions "$v" gt "$version"; then
+        version=$v
+      fi
+    done < <(apt-cache "${options[@]}" madison qemu-user 2>>"$log" |
+             awk -F' *[|] *' -v suite="$suite" '{ split($3, w, " "); if (w[2] ~ "^" suite "/") print $2 }')
+    if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:10.0~; then
+      break
     fi
   done
   if [ -z "$version" ] || dpkg --compare-versions "$version" lt 1:10.0~; then
