@@ -49,7 +49,9 @@ echo "Installing: ${need[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-apt=(apt-get -o Acquire::Retries=3)
+# apt retries a failed download, and the install waits up to 5 min for
+# dpkg's lock while another apt holds it.
+apt=(apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300)
 if ! $SUDO "${apt[@]}" update -qq >"$log" 2>&1; then
   echo "setup: apt-get update failed, going on with the package lists there are: $(reason "$log")" >&2
 fi
