@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 or 13, as root. Does
 # nothing when all is there. Extra package names given as arguments are
-# installed too (the screenshots need a browser).
+# installed too (the screenshots need a browser); with --only first, only
+# those (the Debian 13 lane needs debootstrap, and nothing of the rest).
 #
 # A mirror in mid-sync is an everyday event: an index that cannot be fetched
 # is reported in one line and the lists that exist are used; when the install
@@ -14,9 +15,17 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-for p in wine wine32:i386 wine64 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
+only=
+if [ "${1:-}" = --only ]; then
+  only=1
+  shift
+fi
+wanted=("$@")
+[ -n "$only" ] ||
+  wanted+=(wine wine32:i386 wine64 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils cmake make xvfb xauth x11-utils googletest \
-         imagemagick librsvg2-bin zip unzip tidy fonts-wine nsis git ca-certificates util-linux procps "$@"; do
+         imagemagick librsvg2-bin zip unzip tidy fonts-wine nsis git ca-certificates util-linux procps)
+for p in "${wanted[@]}"; do
   have "$p" || need+=("$p")
 done
 
@@ -33,14 +42,16 @@ fi
 # apt's first error line, or its last line, squeezed into one line.
 reason() { { grep -m 1 -E '^(E|Err):' "$1" || tail -n 1 "$1"; } | tr -s '\t\n ' ' '; }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ -z "$only" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 echo "Installing: ${need[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-apt=(apt-get -o Acquire::Retries=3)
+# apt retries a failed download, and the install waits up to 5 min for
+# dpkg's lock while another apt holds it.
+apt=(apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300)
 if ! $SUDO "${apt[@]}" update -qq >"$log" 2>&1; then
   echo "setup: apt-get update failed, going on with the package lists there are: $(reason "$log")" >&2
 fi

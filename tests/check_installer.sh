@@ -19,7 +19,8 @@ strings -el "$installer" | grep -qx "$(unzip -p "$zip" KorvanePortable/App/AppIn
   fail "the installer's version resource does not give the package's version"
 
 work=$(readlink -f "$WINEPREFIX/dosdevices/e:")/installer
-rm -rf "$work" && mkdir -p "$work" && cp "$installer" "$work/setup.exe" && unzip -q "$zip" -d "$work/zip"
+rm -rf "$work" && mkdir -p "$work" && cp "$installer" "$work/setup.exe" && unzip -q "$zip" -d "$work/zip" &&
+  [ -f "$work/zip/KorvanePortable/KorvanePortable.exe" ] || { echo "FAIL: cannot lay out the installer and the zip's tree in $work"; exit 1; }
 # Type, path and content of everything under a folder (Data left out with a
 # second argument); manifest adds sizes and times, the folder's own too.
 content() { (cd "$1" && find . -mindepth 1 \( -path ./zip -o -path "./${2:-zip}" \) -prune -o -printf '%y %P\n' | LC_ALL=C sort &&
@@ -109,7 +110,7 @@ while IFS='|' read -r name prepare want target line; do
   if [ "$prepare" = userfile ]; then [ -f "$old/notes.txt" ] && rm "$old/notes.txt" || fail "$name: the user's file is gone"; fi
   if [ "$prepare" != none ]; then
     [ "$(content "$work/$target" Data)" = "$(content "$work/zip/KorvanePortable" Data)" ] || fail "$name: App, Other, launcher or guide not replaced"
-    [ "$(manifest "$old/Data")" = "$data" ] || fail "$name: Data changed"
+    [ -d "$old/Data" ] && [ "$(manifest "$old/Data")" = "$data" ] || fail "$name: Data changed or gone"
   else
     [ "$(content "$work/$target")" = "$(content "$work/zip/KorvanePortable")" ] || fail "$name: the installed tree is not the zip's"
     [ -n "${first:-}" ] || { first=$seconds; echo "$(printf '%.2f' "$seconds")" >"${zip%/*}/silent-install-seconds.txt"; }
@@ -139,8 +140,16 @@ refused: read-only drive, upgrade|readonly|2||SETUP /DESTINATION=E:\installer\up
 refused: read-only drive, new folder|readonly|2||SETUP /DESTINATION=E:\installer\up\new\ /S
 CASES
 
-# No trace on the computer: nothing in TEMP from NSIS, no registry keys.
-ls "$WINEPREFIX"/drive_c/users/*/Temp | grep -qi '^ns' && fail "the installer left files in TEMP"
+# No trace on the computer: nothing in TEMP from NSIS, no registry keys. TEMP
+# is the folder Wine names (users/NAME/Temp in Wine 8, users/NAME/AppData/
+# Local/Temp in Wine 10); a folder that is not there proves nothing.
+temp=$("$wine" cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
+[ -z "$temp" ] || temp=$("$wine" winepath -u "$temp" </dev/null 2>/dev/null | tr -d '\r')
+if [ -z "$temp" ] || [ ! -d "$temp" ]; then
+  fail "no TEMP folder to look in ('${temp:-Wine named none}')"
+elif ls -A "$temp" | grep -qi '^ns'; then
+  fail "the installer left files in TEMP ($temp)"
+fi
 "$wine" reg query 'HKCU\Software' /s 2>/dev/null | grep -qi korvane && fail "the installer left registry keys"
 rm -rf "$work"
 if [ "$failures" -gt 0 ]; then
