@@ -21,7 +21,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine64=/usr/lib/wine/wine64
-fail() { echo "$*" >&2; exit 1; }
+fail() { echo "$*" >&2; exit "${status:-1}"; }
 
 # True when this machine's binfmt_misc runs 32-bit ELF programs (not natively).
 foreign_i386_handler() {
@@ -276,8 +276,9 @@ case $command in
     # it. A status other than 0 is said (CTest then looks only at the output).
     [ "$command" = run ] || [ "$(realpath -m "${WINEPREFIX:-$prefix}")" != "$prefix" ] ||
       [ -S "/proc/$server_pid/cwd/socket" ] || fail "The harness's wineserver (process $server_pid) is not running"
-    [ "$command" = run ] || { (in_harness "$wine64" "$@") || fail "$1 ended with status $?"; exit 0; }
-    in_harness "$@"
+    [ "$command" = run ] && in_harness "$@"
+    (in_harness "$wine64" "$@") || { status=$?; fail "$1 ended with status $status"; }
+    exit 0
     ;;
   # In the lane's namespace: its binfmt_misc hands i386 ELF programs to qemu-i386
   # (P keeps argv[0], O hands over the file, F opens qemu now), unless not needed.
