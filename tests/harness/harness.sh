@@ -273,11 +273,11 @@ case $command in
   wine | run)
     read_state || fail "No Wine harness is up in $dir: run the tests with ctest, whose fixture sets it up"
     # Wine ends a program with status 0 when its server goes: none starts without
-    # it. A status other than 0 is said (CTest then looks only at the output).
+    # it. Another status is said (CTest reads only the output); the program ends with this script.
     [ "$command" = run ] || [ "$(realpath -m "${WINEPREFIX:-$prefix}")" != "$prefix" ] ||
       [ -S "/proc/$server_pid/cwd/socket" ] || fail "The harness's wineserver (process $server_pid) is not running"
     [ "$command" = run ] && in_harness "$@"
-    (in_harness "$wine64" "$@") || { status=$?; fail "$1 ended with status $status"; }
+    (in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") || { status=$?; fail "$1 ended with status $status"; }
     exit 0
     ;;
   # In the lane's namespace: its binfmt_misc hands i386 ELF programs to qemu-i386
