@@ -43,7 +43,7 @@ status=0
 for arch in $lanes; do
   build=$(korvane_test_build "$arch")
   # The launcher under test, as the tests' properties name it (Z:\… to a path here).
-  launcher=$(ctest --test-dir "$build" --show-only=json-v1 | grep -o '"KORVANE_LAUNCHER=Z:[^"]*"' | head -n 1)
+  launcher=$(ctest --test-dir "$build" --show-only=json-v1 | grep -o '"KORVANE_LAUNCHER=Z:[^"]*"' | sort -u)
   launcher=${launcher#\"KORVANE_LAUNCHER=Z:}
   launcher=${launcher%\"}
   launcher=${launcher//\\\\//}
