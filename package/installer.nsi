@@ -4,7 +4,8 @@
 ;   STAGE         the staged KorvanePortable folder, exactly what the zip holds
 ;   VERSION       three numbers (1.1.0); VERSION_TEXT four (1.1.0.0)
 ;   ICON          the installer's .ico;  BITMAP  the finish page's picture
-;   OUTFILE       the installer to write;  LONGEST_PATH  the longest path in STAGE
+;   OUTFILE       the installer to write, OUTNAME its name
+;   LONGEST_PATH  the longest path in STAGE;  SIZE_KIB  the size of its files
 ;
 ; It installs into <DESTINATION>\KorvanePortable, or into the folder that /D=
 ; or its folder page names. An upgrade replaces the launcher, the guide, App
@@ -93,6 +94,8 @@ Var FinishText
 !define MUI_DIRECTORYPAGE_TEXT_TOP "${PRODUCT} ${VERSION} will be installed into this folder. If it already holds ${PRODUCT}, it is upgraded: the Data folder, with your programs and settings, stays as it is."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Install into"
 !insertmacro MUI_PAGE_DIRECTORY
+; The end of the install stays with its details until Next.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_PAGE_CUSTOMFUNCTION_PRE FinishPre
 !define MUI_FINISHPAGE_TITLE "${PRODUCT} ${VERSION} is installed"
@@ -152,6 +155,8 @@ Function .onInstFailed
 FunctionEnd
 
 Section
+  ; Its files are written by a function, which NSIS does not count.
+  AddSize ${SIZE_KIB}
   SetDetailsPrint none
   ${IfThen} $HideInstaller == 1 ${|} HideWindow ${|}
   ${IfThen} $AutoClose == 1 ${|} SetAutoClose true ${|}

@@ -122,9 +122,11 @@ bitmap=$release/setup-finish.bmp
                  -colors 64 -type Palette BMP3:"$bitmap"
 # The longest path below the app's folder, which the installer measures against.
 longest=$(cd "$app" && find . -mindepth 1 -printf '%P\n' | awk '{ if (length > n) n = length } END { print n }')
+# What the folder page gives as the space required, in KiB.
+size_kib=$(find "$app" -type f -printf '%s\n' | awk '{ n += $1 } END { print int((n + 1023) / 1024) }')
 makensis -V2 -INPUTCHARSET UTF8 "-DSTAGE=$app" "-DVERSION=$version" "-DVERSION_TEXT=$version_text" \
          "-DICON=$setup_icon" "-DBITMAP=$bitmap" "-DOUTFILE=$installer" "-DOUTNAME=$(basename "$installer")" \
-         "-DLONGEST_PATH=$longest" "$KORVANE_ROOT/package/installer.nsi"
+         "-DLONGEST_PATH=$longest" "-DSIZE_KIB=$size_kib" "$KORVANE_ROOT/package/installer.nsi"
 # The installer's bytes depend on the NSIS version too.
 makensis -VERSION >"$KORVANE_BUILD/makensis-version.txt"
 (cd "$KORVANE_BUILD" && sha256sum "$(basename "$package")" "$(basename "$installer")" >SHA256SUMS)

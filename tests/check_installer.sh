@@ -229,7 +229,7 @@ ls "$WINEPREFIX"/drive_c/users/*/Temp | grep -qi '^ns' && fail "the installer le
 # the byte and leaves no stage. KORVANE_CUT_SEED repeats a campaign.
 seed=${KORVANE_CUT_SEED:-$(od -An -tu2 -N2 /dev/urandom | tr -d ' ')}
 RANDOM=$seed
-span=$(( ${first%e-3} * 3 / 2 ))
+span=$(( ${first%e-3} * 6 / 5 ))
 echo "cut campaign: seed $seed, kill points 0 to $span ms"
 line='"E:\installer\setup.exe" /DESTINATION=E:\installer\up\ /S'
 for kind in fresh upgrade; do
