@@ -120,6 +120,8 @@ done
 bitmap=$release/setup-finish.bmp
 /usr/bin/convert -size 164x314 xc:white "$release/generated/icon/icon_128.png" -gravity center -composite \
                  -colors 64 -type Palette BMP3:"$bitmap"
+# makensis keeps the time of each file it packs.
+touch -d "@$SOURCE_DATE_EPOCH" "$bitmap"
 # The longest path below the app's folder, which the installer measures against.
 longest=$(cd "$app" && find . -mindepth 1 -printf '%P\n' | awk '{ if (length > n) n = length } END { print n }')
 # What the folder page gives as the space required, in KiB.
