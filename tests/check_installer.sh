@@ -148,6 +148,8 @@ while IFS='|' read -r name prepare want target says line; do
   if [ "$prepare" = running ]; then "$wine" "$driver" close </dev/null >/dev/null 2>&1; wait "$launcher"; fi
   if [ "$prepare" = platform ]; then
     wait "$platform_pid"
+    grep -q '^AppID=KorvanePortable' "$work/pa/PortableApps.com/Data/NewApp.ini" 2>/dev/null ||
+      fail "$name: no NewApp.ini for the Platform"
     [ "$(tr -d '\0\r' <"$work/pa/PortableApps.com/received.txt" 2>/dev/null)" = $'refresh\nAppID=KorvanePortable' ] ||
       fail "$name: the Platform got no notice of the new app"
     rm -rf "$work/pa/PortableApps.com"

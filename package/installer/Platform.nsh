@@ -85,7 +85,9 @@ Function TellPlatform
   ; An older Platform keeps its program in App.
   ${IfThen} ${FileExists} "$R6\App\PortableAppsPlatform.exe" ${|} StrCpy $R0 "$R6\App\PortableAppsPlatform.exe" ${|}
   System::Call 'user32::RegisterWindowMessageW(w "PortableApps.comPlatformWindowMessageToRefresh$R0") i .r0'
-  SendMessage 0xFFFF $0 0 0 /TIMEOUT=1
+  ; To every top-level window; one that hangs is passed over at once, and
+  ; none holds the installer more than a second.
+  System::Call 'user32::SendMessageTimeoutW(p 0xFFFF, i r0, p 0, p 0, i 0x2, i 1000, *p .r1)'
   Push "Told the PortableApps.com Platform in $R6 about the new app."
   Call Say
 FunctionEnd
