@@ -44,7 +44,7 @@ Function Warn
 FunctionEnd
 
 ; App\AppInfo\pac_installer_log.ini, as portable-apps installers leave it:
-; when and by which installer the app was installed. Uses $0 to $6.
+; when and by which installer the app was installed. Uses $0 to $7.
 Function WriteInstallerLog
   StrCpy $7 "$INSTDIR\App\AppInfo\pac_installer_log.ini"
   ${GetTime} "" "L" $0 $1 $2 $3 $4 $5 $6
