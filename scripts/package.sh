@@ -59,9 +59,10 @@ sed "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/Source-README.txt" | crlf >"
 sed -e "s/@VERSION_TEXT@/$version_text/g" -e "s/@VERSION@/$version/g" "$KORVANE_ROOT/package/appinfo.ini.in" |
   crlf >"$app/App/AppInfo/appinfo.ini"
 
-# The program's icon and the PNG sizes a portable-apps menu looks for, as the
-# release build rendered them from res/launcher.svg.
-cp "$release/generated/launcher.ico" "$app/App/AppInfo/appicon.ico"
+# The program's icon with the 256-colour images the format also asks for, and
+# the PNG sizes a portable-apps menu looks for, as the release build rendered
+# them from res/launcher.svg.
+cp "$release/generated/appicon.ico" "$app/App/AppInfo/appicon.ico"
 for size in 16 32 75 128 256; do
   cp "$release/generated/icon/icon_$size.png" "$app/App/AppInfo/appicon_$size.png"
 done
@@ -113,8 +114,19 @@ done
     dd if="$program_icon" iflag=skip_bytes,count_bytes skip="$at" count="$bytes" status=none
   done
 } >"$setup_icon"
+# The last page's picture: the icon on white, 8 bits per pixel (no date in a BMP).
+bitmap=$release/setup-finish.bmp
+/usr/bin/convert -size 164x314 xc:white "$release/generated/icon/icon_128.png" -gravity center -composite \
+                 -colors 64 -type Palette BMP3:"$bitmap"
+# makensis keeps the time of each file it packs.
+touch -d "@$SOURCE_DATE_EPOCH" "$bitmap"
+# The longest path below the app's folder, which the installer measures against.
+longest=$(cd "$app" && find . -mindepth 1 -printf '%P\n' | awk '{ if (length > n) n = length } END { print n }')
+# What the folder page gives as the space required, in KiB.
+size_kib=$(find "$app" -type f -printf '%s\n' | awk '{ n += $1 } END { print int((n + 1023) / 1024) }')
 makensis -V2 -INPUTCHARSET UTF8 "-DSTAGE=$app" "-DVERSION=$version" "-DVERSION_TEXT=$version_text" \
-         "-DICON=$setup_icon" "-DOUTFILE=$installer" "$KORVANE_ROOT/package/installer.nsi"
+         "-DICON=$setup_icon" "-DBITMAP=$bitmap" "-DOUTFILE=$installer" "-DOUTNAME=$(basename "$installer")" \
+         "-DLONGEST_PATH=$longest" "-DSIZE_KIB=$size_kib" "$KORVANE_ROOT/package/installer.nsi"
 # The installer's bytes depend on the NSIS version too.
 makensis -VERSION >"$KORVANE_BUILD/makensis-version.txt"
 (cd "$KORVANE_BUILD" && sha256sum "$(basename "$package")" "$(basename "$installer")" >SHA256SUMS)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the release launcher under Xvfb, in a
 # prefix with Wine's own fonts: the front panel, the About box, the Clear the
-# list confirmation, the front panel at 144 DPI, the installer's folder page;
-# then the user guide as a
-# browser shows it, and the icon at every size it is rendered at.
+# list confirmation, the front panel at 144 DPI, the installer's pages; then
+# the user guide as a browser shows it, and the icon at every size it is
+# rendered at.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -35,26 +35,42 @@ shoot() {
   echo "saved $3"
 }
 
-bash "$KORVANE_HARNESS" setup "$run/wine" --lane --owner $$ "k:6b6f7276:$run/drive" >/dev/null
+mkdir -p "$run/stick"
+bash "$KORVANE_HARNESS" setup "$run/wine" --lane --owner $$ "k:6b6f7276:$run/drive" "p:51c0ffee:$run/stick" >/dev/null
 shoot "$run/wine" panel "$out/front-panel.png"
 shoot "$run/wine" about "$out/about-box.png"
 shoot "$run/wine" clear "$out/clear-confirmation.png"
 
-# The installer's folder page, started from the drive's root with no switches.
+# The installer's pages, started with no switches from the root of drive P:,
+# a stick that holds nothing else, and clicked through as a user does: the
+# folder page, Cancel's question (No), Install, the end of the install with
+# its details, Next, the last page, Finish.
 version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
-cp "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe" "$run/drive/"
-bash "$KORVANE_HARNESS" wine "$run/wine" "K:\\KorvanePortable_${version}_English.paf.exe" </dev/null >/dev/null 2>&1 &
+title="Korvane Portable Edition $version Setup"
+driver=(bash "$KORVANE_HARNESS" wine "$run/wine" "$KORVANE_BUILD/bin/screenshot_driver.exe")
+# shoot_setup BUTTON FILE: the installer's window (or box) that has BUTTON, as a PNG.
+shoot_setup() {
+  local x y w h
+  read -r x y w h < <("${driver[@]}" window "$title" "$1" 2>/dev/null | tr -d '\r')
+  bash "$KORVANE_HARNESS" run "$run/wine" import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2"
+  echo "saved $2"
+}
+cp "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe" "$run/stick/"
+bash "$KORVANE_HARNESS" wine "$run/wine" "P:\\KorvanePortable_${version}_English.paf.exe" </dev/null >/dev/null 2>&1 &
 installer=$!
-for _ in $(seq 200); do
-  bash "$KORVANE_HARNESS" run "$run/wine" xwininfo -name "Korvane Portable Edition $version setup" >/dev/null 2>&1 && break
-  sleep 0.1
-done
+shoot_setup 1 "$out/installer-folder-page.png"
+"${driver[@]}" click "$title" 2 >/dev/null 2>&1
+shoot_setup 7 "$out/installer-cancel.png"
+"${driver[@]}" click "$title" 7 >/dev/null 2>&1
+sleep 0.5
+"${driver[@]}" click "$title" 1 >/dev/null 2>&1
+sleep 3
+shoot_setup 1 "$out/installer-completed.png"
+"${driver[@]}" click "$title" 1 >/dev/null 2>&1
 sleep 1
-# The page is the only window on the black screen.
-bash "$KORVANE_HARNESS" run "$run/wine" import -window root -trim +repage "$out/installer-folder-page.png"
-kill "$installer"
+shoot_setup 1 "$out/installer-finish-page.png"
+"${driver[@]}" click "$title" 1 >/dev/null 2>&1
 wait "$installer" || true
-echo "saved $out/installer-folder-page.png"
 bash "$KORVANE_HARNESS" cleanup "$run/wine"
 
 bash "$KORVANE_HARNESS" setup "$run/wine-144dpi" --lane --dpi 144 --owner $$ "k:6b6f7276:$run/drive" >/dev/null

@@ -6,6 +6,9 @@
 //   screenshot_driver about   open the About box; print its rectangle
 //   screenshot_driver clear   open the Clear the list confirmation; print its rectangle
 //   screenshot_driver close   post the close message to the launcher's loader window
+//   screenshot_driver window TITLE ID   wait for the dialog TITLE that has control ID
+//                                       (the installer's pages, its boxes); print its rectangle
+//   screenshot_driver click TITLE ID    wait for it, then click its button ID
 #include "Expected.h"
 
 #include "../res/resource.h"
@@ -64,12 +67,56 @@ BOOL CALLBACK matchLoader(HWND window, LPARAM parameter)
     return TRUE;
 }
 
+struct DialogSearch {
+    const wchar_t* title;
+    int control;
+    HWND found;
+};
+
+BOOL CALLBACK matchDialog(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(parameter);
+    wchar_t name[64] = {}, title[256] = {};
+    GetClassNameW(window, name, 64);
+    GetWindowTextW(window, title, 256);
+    HWND control = GetDlgItem(window, search->control);
+    if (wcscmp(name, L"#32770") == 0 && wcsncmp(title, search->title, wcslen(search->title)) == 0 && IsWindowVisible(window) &&
+        control != nullptr && IsWindowVisible(control) && IsWindowEnabled(control)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The dialog whose title begins with `title` and whose control `control` is shown and enabled, as
+// soon as there is one (within 20 s).
+HWND waitForDialog(const wchar_t* title, int control)
+{
+    DialogSearch search = {title, control, nullptr};
+    for (int i = 0; i < 1000 && search.found == nullptr; i++) {
+        EnumWindows(matchDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr)
+            Sleep(20);
+    }
+    return search.found;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
+    if (argc == 4 && (wcscmp(argv[1], L"window") == 0 || wcscmp(argv[1], L"click") == 0)) {
+        int control = _wtoi(argv[3]);
+        HWND dialog = waitForDialog(argv[2], control);
+        if (wcscmp(argv[1], L"window") == 0)
+            return printRectangle(dialog);
+        if (dialog == nullptr)
+            return 1;
+        PostMessageW(GetDlgItem(dialog, control), BM_CLICK, 0, 0);
+        return 0;
+    }
     HWND panel = waitForWindow(L"Korvane Portable Edition");
     if (wcscmp(argv[1], L"panel") == 0)
         return printRectangle(panel);

@@ -40,17 +40,17 @@ grep -q "Version $version<" <<<"$guide" || fail "help.html does not give version
 drive=$(readlink -f "$WINEPREFIX/dosdevices/e:")
 rm -rf "$drive/package" "$drive/pkgdrive"
 unzip -q "$zip" -d "$drive/package"
-# True-colour icons: each PNG RGBA at its size; the .ico with eight sizes, all
-# 32 bits per pixel, 256 stored as PNG.
+# True-colour icons: each PNG RGBA at its size; the .ico with 16, 32 and 48
+# pixels in 256 colours, then eight sizes at 32 bits per pixel, 256 as PNG.
 icons=$drive/package/KorvanePortable/App/AppInfo
 for size in 16 32 75 128 256; do
   [ "$(identify -format '%w %h %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' "$icons/appicon_$size.png")" = \
     "$size $size 6 8" ] || fail "appicon_$size.png is not $size pixels of 8-bit RGBA"
 done
 # The count of images, then each one's bits per pixel, from the .ico's directory.
-ico=$(identify -format '%w:%m ' "$icons/appicon.ico"; for at in 4 $(seq 12 16 124); do od -An -tu2 -j"$at" -N2 "$icons/appicon.ico"; done)
-[ "$(echo $ico)" = "16:ICO 20:ICO 24:ICO 32:ICO 40:ICO 48:ICO 64:ICO 256:PNG 8 32 32 32 32 32 32 32 32" ] ||
-  fail "appicon.ico does not hold 16 to 64 and 256 (as PNG) pixels at 32 bits"
+ico=$(identify -format '%w:%m ' "$icons/appicon.ico"; for at in 4 $(seq 12 16 172); do od -An -tu2 -j"$at" -N2 "$icons/appicon.ico"; done)
+[ "$(echo $ico)" = "16:ICO 32:ICO 48:ICO 16:ICO 20:ICO 24:ICO 32:ICO 40:ICO 48:ICO 64:ICO 256:PNG 11 8 8 8 32 32 32 32 32 32 32 32" ] ||
+  fail "appicon.ico does not hold 16, 32, 48 pixels at 8 bits, then 16 to 64 and 256 (as PNG) at 32: $(echo $ico)"
 mkdir -p "$drive/pkgdrive"
 cp -r "$drive/package/KorvanePortable" "$drive/pkgdrive/"
 cp "$bin/standins/dodivarav.exe" "$bin/standins/WinZRX.exe" "$drive/pkgdrive/KorvanePortable/Data/"
