@@ -12,7 +12,10 @@ pictures=(
   "front-panel-144dpi.png: res/dialogs.rc res/resource.h res/launcher.svg scripts/common.sh"
   "about-box.png: res/dialogs.rc ui/AboutBox.cpp res/launcher.svg CMakeLists.txt"
   "clear-confirmation.png: ui/FrontPanel.cpp"
-  "installer-folder-page.png: package/installer.nsi"
+  "installer-folder-page.png: package/installer.nsi package/installer"
+  "installer-cancel.png: package/installer.nsi package/installer"
+  "installer-completed.png: package/installer.nsi package/installer"
+  "installer-finish-page.png: package/installer.nsi package/installer"
   "user-guide.png: package/help.html.in package/Data-README.txt docs/front-panel.png docs/installer-folder-page.png"
   "icon-sizes.png: res/launcher.svg scripts/make-icon.sh"
 )

@@ -97,3 +97,7 @@ for size in 16 20 24 32 40 48 64 75 128 256; do
 done
 /usr/bin/convert "${icon_sizes[@]}" +append -depth 8 -strip -define png:exclude-chunks=date,time "$out/icon-sizes.png"
 echo "saved $out/icon-sizes.png"
+
+# What each picture was taken from, for the check that tells a stale one.
+bash "$KORVANE_ROOT/scripts/picture-sources.sh" >"$out/pictures.sha256"
+echo "saved $out/pictures.sha256"
