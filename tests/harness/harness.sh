@@ -133,10 +133,10 @@ make_prefix() {
     # windows at once; a crash never waits on a dialog.
     local reg='REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n"Decorated"="N"\n'
     reg+='\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n'
-    [ -z "$dpi" ] || reg+='\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%1$08x\n\n'`
-      `'[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]\n"LogPixels"=dword:%1$08x\n'
+    [ -z "$dpi" ] || reg+='\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n\n'`
+      `'[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]\n"LogPixels"=dword:%08x\n'
     # shellcheck disable=SC2059
-    printf "$reg" "${dpi:-0}" >"$prefix/drive_c/korvane.reg"
+    printf "$reg" "${dpi:-0}" "${dpi:-0}" >"$prefix/drive_c/korvane.reg"
     quietly "$wine64" regedit /S 'C:\korvane.reg' || true
     { quietly wineserver -k; quietly wineserver -w; } || true
     prefix_sound || fail "Wine made no sound prefix in $prefix"
