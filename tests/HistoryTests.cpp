@@ -601,8 +601,13 @@ TEST_F(HistoryTest, RewriteChangesTheContentOnly)
              MoveFileW(path.c_str(), target.c_str());
              shell(L"ln -s elsewhere.ini %f", path);
          },
-         [&] { return shell(L"readlink %f", path) == L"elsewhere.ini" && !fileExists(target + TEMPORARY_SUFFIX) &&
-                      shell(L"rm %f", path).empty() && DeleteFileW(target.c_str()); }},
+         [&] {
+             std::wstring link = shell(L"readlink %f", path);
+             EXPECT_EQ(link, L"elsewhere.ini");
+             EXPECT_FALSE(fileExists(target + TEMPORARY_SUFFIX));
+             EXPECT_FALSE(fileExists(target + OLD_SUFFIX));
+             return shell(L"rm %f", path).empty() && DeleteFileW(target.c_str()) && link == L"elsewhere.ini";
+         }},
         // Refused, yet a killed run's file with its hosts goes all the same.
         {"read-only, a temporary file left", false,
          [&] {
