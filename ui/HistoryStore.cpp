@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
+#include <new>
 
 namespace {
 
@@ -263,9 +264,47 @@ bool deleteEntries(const wchar_t* settingsPath, StringStorage* onlyText, int lis
     size_t keptCount = copyKeptLines(file, removed.get(), kept.get());
     if (!replaceHeldFile(held, kept.get(), keptCount))
         return false;
-    // Tells the platform to read the file afresh rather than from its cache.
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, settingsPath);
+    // Tells the platform to read the file afresh rather than from its cache;
+    // its reader takes no longer path, and Wine's copies one unchecked.
+    if (wcslen(settingsPath) < MAX_PATH)
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, settingsPath);
     return true;
+}
+
+// A file whose lines do not fit in memory is one that cannot be read.
+bool deleteEntriesIfHeld(const wchar_t* settingsPath, StringStorage* onlyText, int listedKey, const wchar_t* listedLine)
+{
+    try {
+        return deleteEntries(settingsPath, onlyText, listedKey, listedLine);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void listHistoryOf(const wchar_t* settingsPath, HistoryList& list)
+{
+    list = HistoryList();
+    SettingsFile file;
+    if (!readSettingsFile(settingsPath, file))
+        return;
+    HistoryKeys keys(file, limitOf(file));
+    list.entries.reset(new HistoryEntry[keys.count + 1]);
+    // No entry is longer than the file's text.
+    list.text.reset(allocateWideArray(file.byteCount + keys.count + 1));
+    wchar_t* at = list.text.get();
+    for (size_t k = 0; k < keys.count; k++) {
+        // Of the lines that share a number, the platform reads the first.
+        if (k > 0 && keys.keys[k].number == keys.keys[k - 1].number)
+            continue;
+        const wchar_t* value;
+        size_t length = valueOf(file.lines[keys.keys[k].line], value, LIST_BUFFER);
+        if (length == 0)
+            continue;
+        wmemcpy(at, value + 1, length - 1);
+        at[length - 1] = L'\0';
+        list.entries[list.count++] = HistoryEntry{keys.keys[k].number, at};
+        at += length;
+    }
 }
 
 } // namespace
@@ -293,35 +332,23 @@ int parseSignedDecimal(const wchar_t* text)
 
 int readHistoryLimit(const StringStorage& settingsPath)
 {
-    SettingsFile file;
-    if (!readSettingsFile(settingsPath.getString(), file))
+    try {
+        SettingsFile file;
+        if (!readSettingsFile(settingsPath.getString(), file))
+            return DEFAULT_HISTORY_LIMIT;
+        return limitOf(file);
+    } catch (const std::bad_alloc&) {
         return DEFAULT_HISTORY_LIMIT;
-    return limitOf(file);
+    }
 }
 
 void listHistory(const wchar_t* settingsPath, HistoryList& list)
 {
-    list = HistoryList();
-    SettingsFile file;
-    if (!readSettingsFile(settingsPath, file))
-        return;
-    HistoryKeys keys(file, limitOf(file));
-    list.entries.reset(new HistoryEntry[keys.count + 1]);
-    // No entry is longer than the file's text.
-    list.text.reset(allocateWideArray(file.byteCount + keys.count + 1));
-    wchar_t* at = list.text.get();
-    for (size_t k = 0; k < keys.count; k++) {
-        // Of the lines that share a number, the platform reads the first.
-        if (k > 0 && keys.keys[k].number == keys.keys[k - 1].number)
-            continue;
-        const wchar_t* value;
-        size_t length = valueOf(file.lines[keys.keys[k].line], value, LIST_BUFFER);
-        if (length == 0)
-            continue;
-        wmemcpy(at, value + 1, length - 1);
-        at[length - 1] = L'\0';
-        list.entries[list.count++] = HistoryEntry{keys.keys[k].number, at};
-        at += length;
+    // A file whose lines do not fit in memory lists nothing.
+    try {
+        listHistoryOf(settingsPath, list);
+    } catch (const std::bad_alloc&) {
+        list = HistoryList();
     }
 }
 
@@ -329,10 +356,10 @@ bool deleteHistoryEntry(const wchar_t* settingsPath, const wchar_t* line, int ke
 {
     StringStorage entryText;
     entryText.setString(line);
-    return deleteEntries(settingsPath, &entryText, key, line);
+    return deleteEntriesIfHeld(settingsPath, &entryText, key, line);
 }
 
 bool clearHistoryEntries(const wchar_t* settingsPath)
 {
-    return deleteEntries(settingsPath, nullptr, -1, nullptr);
+    return deleteEntriesIfHeld(settingsPath, nullptr, -1, nullptr);
 }

@@ -6,11 +6,21 @@
 #include <cwchar>
 
 const wchar_t TEMPORARY_SUFFIX[] = L".korvane-new";
+const wchar_t OLD_SUFFIX[] = L".korvane-old";
 
 namespace {
 
-// A file larger than this is not rewritten: no viewer writes one.
-const LONGLONG LARGEST_FILE = 256 * 1024 * 1024;
+// A file larger than this is not read: no viewer writes one, and the lines
+// of a larger one may not fit in a 32-bit launcher's memory.
+const LONGLONG LARGEST_FILE = 64 * 1024 * 1024;
+
+// A kernel function that Windows XP lacks; null there.
+template <typename Function> Function kernelFunction(const char* name)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+typedef BOOL(WINAPI* SetInformationFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
 // Closes a file handle when it goes out of scope.
 struct FileHandle {
@@ -39,8 +49,7 @@ bool readWhole(HANDLE handle, SettingsFile& file)
             return false;
         done += read;
     }
-    splitSettingsLines(file);
-    return true;
+    return splitSettingsLines(file);
 }
 
 bool writeWhole(HANDLE handle, const char* bytes, size_t count)
@@ -61,8 +70,7 @@ bool writeWhole(HANDLE handle, const char* bytes, size_t count)
 bool getFinalPath(HANDLE handle, StringStorage& out)
 {
     typedef DWORD(WINAPI * FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
-    auto finalPath = reinterpret_cast<FinalPathFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    auto finalPath = kernelFunction<FinalPathFunction>("GetFinalPathNameByHandleW");
     if (finalPath == nullptr)
         return false;
     DWORD length = finalPath(handle, nullptr, 0, 0);
@@ -113,16 +121,100 @@ bool hasSameSecurity(HANDLE old, HANDLE fresh)
     return readOld == readFresh && (!readOld || sameSecurity(a, b));
 }
 
-void removeTemporary(const wchar_t* temporary)
+// Deletes the file that handle has open, and closes it.
+void deleteOpenFile(HANDLE handle, const wchar_t* path)
 {
-    SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(temporary);
+    auto setInformation = kernelFunction<SetInformationFunction>("SetFileInformationByHandle");
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    bool deleted = setInformation != nullptr &&
+                   setInformation(handle, FileDispositionInfo, &disposition, sizeof(disposition));
+    CloseHandle(handle);
+    if (!deleted)
+        DeleteFileW(path);
 }
 
-void temporaryPath(const HeldSettingsFile& held, StringStorage& out)
+// Removes a file of one of the launcher's own names that an interrupted
+// rewrite left: only a plain file of that very name. A directory, or a link
+// that someone put there, is left as it is, and so is whatever it leads to.
+void removeOwnFile(const wchar_t* path)
+{
+    HANDLE handle = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION information;
+    StringStorage finalPath;
+    // Under Wine a Unix link shows no reparse point: its target's path tells it.
+    bool own = GetFileInformationByHandle(handle, &information) &&
+               (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+               (!getFinalPath(handle, finalPath) || _wcsicmp(finalPath.getString(), path) == 0);
+    if (own)
+        deleteOpenFile(handle, path);
+    else
+        CloseHandle(handle);
+}
+
+void ownPath(const HeldSettingsFile& held, const wchar_t* suffix, StringStorage& out)
 {
     out.setString(held.path.getString());
-    out.appendString(TEMPORARY_SUFFIX);
+    out.appendString(suffix);
+}
+
+// Renames the file that handle has open over target. Through the handle
+// where the platform can, so that the file is held from the moment it takes
+// the name; otherwise (Windows XP) the handle is closed first and becomes
+// INVALID_HANDLE_VALUE.
+bool renameOver(HANDLE& handle, const wchar_t* path, const wchar_t* target)
+{
+    auto setInformation = kernelFunction<SetInformationFunction>("SetFileInformationByHandle");
+    if (setInformation == nullptr) {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+        return MoveFileExW(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    size_t length = wcslen(target);
+    size_t size = sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t);
+    std::unique_ptr<char[]> buffer(new char[size]());
+    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+    wmemcpy(rename->FileName, target, length + 1);
+    return setInformation(handle, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
+}
+
+// Whether the held file still has the content that was read, as seen through
+// previous, a second name of the same file.
+bool isAsRead(HANDLE previous, const HeldSettingsFile& held)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    SettingsFile now;
+    if (!GetFileInformationByHandle(previous, &information) ||
+        information.nFileIndexHigh != held.information.nFileIndexHigh ||
+        information.nFileIndexLow != held.information.nFileIndexLow ||
+        information.dwVolumeSerialNumber != held.information.dwVolumeSerialNumber)
+        return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(previous, &size) || static_cast<ULONGLONG>(size.QuadPart) != held.content.byteCount)
+        return false;
+    std::unique_ptr<char[]> bytes(new char[held.content.byteCount + 1]);
+    for (size_t done = 0; done < held.content.byteCount;) {
+        DWORD read = 0;
+        if (!ReadFile(previous, bytes.get() + done, static_cast<DWORD>(held.content.byteCount - done), &read,
+                      nullptr) || read == 0)
+            return false;
+        done += read;
+    }
+    return memcmp(bytes.get(), held.content.bytes.get(), held.content.byteCount) == 0;
+}
+
+// Whether the file at the held path still has the size and time it had when
+// it was read: the check where no second name can be made (FAT drives).
+bool looksAsRead(const HeldSettingsFile& held)
+{
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    return GetFileAttributesExW(held.path.getString(), GetFileExInfoStandard, &now) &&
+           CompareFileTime(&now.ftLastWriteTime, &held.information.ftLastWriteTime) == 0 &&
+           now.nFileSizeHigh == held.information.nFileSizeHigh && now.nFileSizeLow == held.information.nFileSizeLow;
 }
 
 } // namespace
@@ -135,7 +227,8 @@ HeldSettingsFile::~HeldSettingsFile()
 
 void toLongPathForm(const wchar_t* path, StringStorage& out)
 {
-    if (wcsncmp(path, L"\\\\?\\", 4) == 0) {
+    if (path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') && path[3] == L'\\') {
+        // Already a device or long-path form.
         out.setString(path);
     } else if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') {
         out.setString(L"\\\\?\\");
@@ -171,6 +264,27 @@ bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held)
     // programs may read it meanwhile, but not write it.
     HANDLE handle = CreateFileW(longPath.getString(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = GetLastError();
+    // A link is followed: its target is what changes, and the launcher's own
+    // files lie beside the target.
+    HANDLE named = handle != INVALID_HANDLE_VALUE
+                       ? handle
+                       : CreateFileW(longPath.getString(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                     FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (named == INVALID_HANDLE_VALUE || !getFinalPath(named, held.path))
+        held.path.setString(longPath.getString());
+    if (named != handle && named != INVALID_HANDLE_VALUE)
+        CloseHandle(named);
+    // An interrupted rewrite's files go, with the hosts that they hold, even
+    // when this rewrite cannot be made; but not while the file is held
+    // against writing, maybe by another launcher in the middle of its own.
+    if (handle != INVALID_HANDLE_VALUE || error != ERROR_SHARING_VIOLATION) {
+        StringStorage own;
+        ownPath(held, TEMPORARY_SUFFIX, own);
+        removeOwnFile(own.getString());
+        ownPath(held, OLD_SUFFIX, own);
+        removeOwnFile(own.getString());
+    }
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     held.handle = handle;
@@ -181,49 +295,76 @@ bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held)
         held.handle = INVALID_HANDLE_VALUE;
         return false;
     }
-    // A link is followed: its target is what changes.
-    if (!getFinalPath(handle, held.path))
-        held.path.setString(longPath.getString());
-    StringStorage temporary;
-    temporaryPath(held, temporary);
-    removeTemporary(temporary.getString());
     return true;
 }
 
 bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count)
 {
-    StringStorage temporary;
-    temporaryPath(held, temporary);
-    bool written;
-    {
-        FileHandle file(CreateFileW(temporary.getString(), GENERIC_WRITE | READ_CONTROL, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        // On the drive before it takes the old file's place: a pulled drive
-        // then leaves one whole file or the other.
-        written = file.handle != INVALID_HANDLE_VALUE && writeWhole(file.handle, bytes, count) &&
-                  FlushFileBuffers(file.handle) && hasSameSecurity(held.handle, file.handle);
+    StringStorage temporary, old;
+    ownPath(held, TEMPORARY_SUFFIX, temporary);
+    ownPath(held, OLD_SUFFIX, old);
+    // Others may read the new file once it is in place, but nobody writes it
+    // until the check below is done.
+    HANDLE fresh = CreateFileW(temporary.getString(), GENERIC_WRITE | DELETE | READ_CONTROL, FILE_SHARE_READ,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (fresh == INVALID_HANDLE_VALUE) {
+        CloseHandle(held.handle);
+        held.handle = INVALID_HANDLE_VALUE;
+        return false;
     }
+    // The security is compared while the new file is still empty: the hosts
+    // of a file that others may not read never lie in one that they may.
+    // On the drive before it takes the old file's place: a pulled drive then
+    // leaves one whole file or the other.
+    bool written = hasSameSecurity(held.handle, fresh) && writeWhole(fresh, bytes, count) && FlushFileBuffers(fresh);
     // Hidden, system and archive stay as they were.
     const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
     DWORD attributes = held.information.dwFileAttributes & kept;
-    if (written)
-        written = SetFileAttributesW(temporary.getString(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-    // Held until here: nobody wrote the file since it was read. The platform
-    // renames over no file that is open, so the hold ends just before, and
-    // the file must still be the one that was read.
+    written = written &&
+              SetFileAttributesW(temporary.getString(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+    // The platform renames over no file that is open, so the hold ends just
+    // before the rename. A second name for the old file, made while it is
+    // held, shows afterwards whether another program wrote it in between.
+    bool linked = written && CreateHardLinkW(old.getString(), held.path.getString(), nullptr);
     CloseHandle(held.handle);
     held.handle = INVALID_HANDLE_VALUE;
-    WIN32_FILE_ATTRIBUTE_DATA now;
-    bool unchanged = GetFileAttributesExW(held.path.getString(), GetFileExInfoStandard, &now) &&
-                     CompareFileTime(&now.ftLastWriteTime, &held.information.ftLastWriteTime) == 0 &&
-                     now.nFileSizeHigh == held.information.nFileSizeHigh &&
-                     now.nFileSizeLow == held.information.nFileSizeLow;
-    if (!written || !unchanged ||
-        !MoveFileExW(temporary.getString(), held.path.getString(), MOVEFILE_REPLACE_EXISTING |
-                     MOVEFILE_WRITE_THROUGH)) {
-        removeTemporary(temporary.getString());
+    // Without a second name (FAT drives), only the size and time are checked.
+    written = written && (linked || looksAsRead(held));
+    if (!written || !renameOver(fresh, temporary.getString(), held.path.getString())) {
+        if (fresh != INVALID_HANDLE_VALUE)
+            deleteOpenFile(fresh, temporary.getString());
+        else
+            removeOwnFile(temporary.getString());
+        if (linked)
+            removeOwnFile(old.getString());
         return false;
     }
-    return true;
+    bool replaced = true;
+    if (linked) {
+        HANDLE previous = CreateFileW(old.getString(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+        if (previous != INVALID_HANDLE_VALUE && !isAsRead(previous, held)) {
+            // Another program wrote the old file meanwhile: it goes back, with
+            // that write, and nothing is deleted. A program that has the new
+            // file open for a moment delays it.
+            if (fresh != INVALID_HANDLE_VALUE)
+                CloseHandle(fresh);
+            fresh = INVALID_HANDLE_VALUE;
+            bool back = false;
+            for (int attempt = 0; !back && attempt < 100; attempt++) {
+                back = renameOver(previous, old.getString(), held.path.getString());
+                if (!back)
+                    Sleep(1);
+            }
+            replaced = false;
+        }
+        if (previous != INVALID_HANDLE_VALUE)
+            CloseHandle(previous);
+        if (replaced)
+            removeOwnFile(old.getString());
+    }
+    if (fresh != INVALID_HANDLE_VALUE)
+        CloseHandle(fresh);
+    return replaced;
 }

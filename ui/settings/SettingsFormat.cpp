@@ -11,6 +11,8 @@ namespace {
 
 // The platform reads a file with a UTF-8 or UTF-16 byte order mark in that
 // encoding, and any other file in the running computer's ANSI code page.
+// This follows Wine, under which it is tested; Windows reads a file with a
+// UTF-8 byte order mark in the ANSI code page, mark included.
 enum class Encoding { Ansi, Utf8, Utf16Le, Utf16Be };
 
 Encoding detectEncoding(const SettingsFile& file, size_t& markBytes)
@@ -100,7 +102,7 @@ void parseLine(const wchar_t* text, size_t length, SettingsLine& line)
 // its code page; in a double-byte code page a lead byte takes the byte after
 // it, whatever it is, as the platform's reading of the whole file does. The
 // decoded text is never longer, in units, than the bytes it comes from.
-void splitLines(SettingsFile& file, Encoding encoding)
+bool splitLines(SettingsFile& file, Encoding encoding)
 {
     const char* bytes = file.bytes.get();
     const bool wide = encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be;
@@ -131,8 +133,10 @@ void splitLines(SettingsFile& file, Encoding encoding)
         return units;
     };
     size_t count = 1;
-    for (size_t first = 0; first < units; first = lineEnd(first))
+    for (size_t first = 0; first < units && count <= LARGEST_LINE_COUNT; first = lineEnd(first))
         count++;
+    if (count > LARGEST_LINE_COUNT)
+        return false;
     file.lines.reset(new SettingsLine[count]);
     file.text.reset(allocateWideArray(units + 1));
     size_t used = 0;
@@ -156,6 +160,7 @@ void splitLines(SettingsFile& file, Encoding encoding)
         parseLine(text, length, line);
         first = next;
     }
+    return true;
 }
 
 } // namespace
@@ -176,7 +181,9 @@ size_t readValueAsPlatform(const wchar_t*& value, size_t length, size_t capacity
 
 void foldCase(wchar_t* text, size_t length)
 {
-    // The platform folds the ASCII letters only: "É" and "é" name two sections.
+    // The platform folds the ASCII letters only: "É" and "é" name two
+    // sections. So Wine does, under which this is tested; Windows folds other
+    // letters too.
     for (size_t i = 0; i < length; i++) {
         if (text[i] >= L'A' && text[i] <= L'Z')
             text[i] = static_cast<wchar_t>(text[i] - L'A' + L'a');
@@ -196,10 +203,10 @@ bool namesMatch(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLeng
     return true;
 }
 
-void splitSettingsLines(SettingsFile& file)
+bool splitSettingsLines(SettingsFile& file)
 {
     file.lineCount = 0;
-    splitLines(file, detectEncoding(file, file.textStart));
+    return splitLines(file, detectEncoding(file, file.textStart));
 }
 
 size_t copyKeptLines(const SettingsFile& file, const bool* removed, char* kept)

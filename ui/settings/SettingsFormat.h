@@ -38,8 +38,13 @@ struct SettingsFile {
 };
 
 // Splits file.bytes into lines: UTF-8 or UTF-16 after their byte order mark,
-// any other file in the running computer's ANSI code page.
-void splitSettingsLines(SettingsFile& file);
+// any other file in the running computer's ANSI code page. False, with no
+// lines, for a file of more lines than the launcher can hold.
+bool splitSettingsLines(SettingsFile& file);
+
+// A file of more lines than this is not read: their records would not fit in
+// a 32-bit launcher's memory.
+const size_t LARGEST_LINE_COUNT = 4 * 1024 * 1024;
 
 // Copies the file's bytes without the lines marked in removed (one flag per
 // line) into kept, which holds byteCount bytes; returns how many it copied.
