@@ -2,57 +2,36 @@
 # the machine's own apt sources (as apt-config names them, so APT_CONFIG
 # counts), never from this repository.
 
-# apt_source SUITE: prints "URI<TAB>SIGNED-BY" of the first enabled deb source
-# that serves SUITE (SIGNED-BY may be empty), from the deb822 *.sources files
-# and the one-line sources.list format; fails when none does.
+# apt_source SUITE: prints the URI of the first enabled deb source that serves
+# SUITE, then that source's Signed-By field as deb822 lines (none when it has
+# none; an inline key keeps its continuation lines); fails when none does.
+# apt itself parses the sources (so continuation lines, Enabled: and both
+# formats count as apt reads them); SUITE matches a source's suite as written
+# or, for an alias such as "stable", the codename its fetched Release names.
 apt_source() {
-  local suite=$1 list= parts= files=()
-  eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d)"
-  [ -z "$list" ] || [ ! -f "$list" ] || files+=("$list")
-  if [ -n "$parts" ] && [ -d "$parts" ]; then
-    local f
-    for f in "$parts"/*.list "$parts"/*.sources; do
-      [ -f "$f" ] && files+=("$f")
-    done
-  fi
-  [ ${#files[@]} -gt 0 ] || return 1
-  awk -v want="$suite" '
-    function has(words, w,   n, a, i) {
-      n = split(words, a, /[ \t]+/)
-      for (i = 1; i <= n; i++) if (a[i] == w) return 1
-      return 0
+  local want=$1 format='$(TARGET_OF) $(REPO_URI) $(SOURCESENTRY) $(RELEASE) $(CODENAME)' uri entry
+  read -r uri entry < <(
+    { apt-get indextargets --no-release-info --format "$format"; apt-get indextargets --format "$format"; } 2>/dev/null |
+      awk -v want="$want" '$1 == "deb" && $2 !~ /^cdrom:/ && ($4 == want || $5 == want) { print $2, $3; exit }') &&
+    [ -n "$uri" ] || return 1
+  echo "$uri"
+  # SOURCESENTRY is FILE:N, the Nth stanza of a .sources file or line N of a .list.
+  awk -v n="${entry##*:}" '
+    FNR == 1 { one = (FILENAME !~ /\.sources$/) }
+    one && FNR == n {
+      for (i = 2; i <= NF && $i !~ /^\[?signed-by=/; i++) ;
+      if (i <= NF) { v = $i; sub(/^\[?signed-by=/, "", v); sub(/\].*/, "", v); print "Signed-By: " v }
+      exit
     }
-    function stanza() {
-      if (has(f["types"], "deb") && has(f["suites"], want) && tolower(f["enabled"]) != "no" && f["uris"] != "") {
-        split(f["uris"], u, /[ \t]+/)
-        print u[1] "\t" f["signed-by"]; found = 1; exit
-      }
-      delete f; key = ""; any = 0
+    one || /^#/ { next }
+    /^[ \t]*$/ { fields = 0; next }
+    !fields++ { stanza++ }
+    stanza == n {
+      if (/^[ \t]/) { if (key) print; next }
+      key = (tolower($0) ~ /^signed-by:/)
+      if (key) { sub(/^[^:]*:/, "Signed-By:"); print }
     }
-    FNR == 1 { if (any) stanza(); one = (FILENAME !~ /\.sources$/) }
-    one {
-      sub(/#.*/, "")
-      if ($1 != "deb") next
-      signed = ""; i = 2
-      if ($2 ~ /^\[/) {
-        for (; i <= NF; i++) {
-          if ($i ~ /^\[?signed-by=/) { signed = $i; sub(/^\[?signed-by=/, "", signed); sub(/\]$/, "", signed) }
-          if ($i ~ /\]$/) { i++; break }
-        }
-      }
-      if ($(i + 1) == want) { print $i "\t" signed; found = 1; exit }
-      next
-    }
-    /^#/ { next }
-    /^[ \t]*$/ { stanza(); next }
-    /^[ \t]/ { if (key != "") { line = $0; sub(/^[ \t]+/, "", line); f[key] = f[key] " " line } next }
-    {
-      key = tolower($0); sub(/:.*/, "", key)
-      value = $0; sub(/^[^:]*:[ \t]*/, "", value); sub(/[ \t]+$/, "", value)
-      f[key] = value; any = 1
-    }
-    END { if (!found) { stanza(); if (!found) exit 1 } }
-  ' "${files[@]}"
+  ' "${entry%:*}"
 }
 
 # apt_codename: the release's codename, from /etc/os-release.

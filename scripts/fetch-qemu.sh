@@ -19,18 +19,16 @@ fail() {
 }
 
 download() {
-  local apt=$cache/apt codename source mirror keyring
+  local apt=$cache/apt codename source mirror
   codename=$(apt_codename) || fail "no VERSION_CODENAME in /etc/os-release"
   source=$(apt_source "$codename") ||
     fail "no deb source in the machine's apt sources serves $codename, so there is no mirror to take qemu-user from"
-  mirror=${source%%$'\t'*}
-  keyring=${source#*$'\t'}
+  mirror=${source%%$'\n'*}
   rm -rf "$apt"
   mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache" "$apt/deb"
-  {
-    printf 'Types: deb\nURIs: %s\nSuites: %s %s-backports\nComponents: main\n' "$mirror" "$codename" "$codename"
-    [ -z "$keyring" ] || printf 'Signed-By: %s\n' "$keyring"
-  } >"$apt/sources/qemu.sources"
+  # The source's own Signed-By lines follow its URI.
+  printf 'Types: deb\nURIs: %s\nSuites: %s %s-backports\nComponents: main\n%s\n' \
+    "$mirror" "$codename" "$codename" "$(sed 1d <<<"$source")" >"$apt/sources/qemu.sources"
   local options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources"
                  -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
                  -o "APT::Architectures=$(dpkg --print-architecture)")

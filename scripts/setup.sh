@@ -46,21 +46,35 @@ if [ -z "$only" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 echo "Installing: ${need[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # apt retries a failed download, and the install waits up to 5 min for
-# dpkg's lock while another apt holds it.
-apt=(apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300)
-if ! $SUDO "${apt[@]}" update -qq >"$log" 2>&1; then
+# dpkg's lock while another apt holds it. sudo would drop the variables, so
+# env hands them on.
+apt=($SUDO env DEBIAN_FRONTEND=noninteractive ${APT_CONFIG:+"APT_CONFIG=$APT_CONFIG"}
+     apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300)
+# locked COMMAND...: runs it, output in $log; while another apt holds the lists
+# or archives lock (which apt does not wait for), tries again, up to 5 min.
+locked() {
+  local try
+  for try in $(seq 60); do
+    "$@" >"$log" 2>&1 && return
+    grep -q -E '^E: (Could not get lock|Unable to lock)' "$log" || return
+    [ "$try" -gt 1 ] || echo "setup: waiting for another apt to finish" >&2
+    sleep 5
+  done
+  return 1
+}
+if ! locked "${apt[@]}" update -qq; then
   echo "setup: apt-get update failed, going on with the package lists there are: $(reason "$log")" >&2
 fi
 install=("${apt[@]}" install -y -qq --no-install-recommends)
-if ! $SUDO "${install[@]}" "${need[@]}" >"$log" 2>&1; then
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+if ! locked "${install[@]}" "${need[@]}"; then
+  codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null || true)
   first=$(reason "$log")
-  if [ -z "$codename" ] || ! $SUDO "${install[@]}" -t "$codename" "${need[@]}" >"$log" 2>&1; then
+  if [ -z "$codename" ] || ! locked "${install[@]}" -t "$codename" "${need[@]}"; then
     echo "setup: the packages cannot be installed: $first${codename:+; with -t $codename: $(reason "$log")}" >&2
     exit 1
   fi
+  echo "setup: installed with -t $codename: what was new comes from $codename itself, without its -security or -updates versions" >&2
 fi

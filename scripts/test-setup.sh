@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make test-setup: checks that scripts/setup.sh installs a missing package
 # while one source's index cannot be fetched. As root, with the network; it
-# installs the small package `hello` (or PACKAGE) and removes it again.
+# installs the small package `hello` (or PACKAGE) and removes it again, with
+# whatever else the install brought in.
 #
 # apt runs with a private configuration (APT_CONFIG): copies of the machine's
 # own sources plus one whose suite does not exist on the machine's mirror,
@@ -26,15 +27,21 @@ installed "$package" && { echo "test-setup: $package is installed already; name 
 list= parts= lists=
 eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d lists Dir::State::Lists/d)"
 codename=$(apt_codename) || fail "no VERSION_CODENAME in /etc/os-release"
-mirror=$(apt_source "$codename" | cut -f 1) || fail "no deb source serves $codename"
+mirror=$(apt_source "$codename" | head -n 1) || fail "no deb source serves $codename"
 
 work=$(mktemp -d)
 chmod 755 "$work"   # apt fetches as _apt
+packages() { dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' | awk '$1 ~ /^.i/ { print $2 }' | sort; }
+had=$(packages)
+# Purges what the run installed.
+remove() {
+  local new
+  new=$(comm -13 <(echo "$had") <(packages))
+  [ -z "$new" ] || env -u APT_CONFIG apt-get purge -y -qq $new >/dev/null 2>&1
+}
 removed=
 cleanup() {
-  if [ -z "$removed" ] && installed "$package"; then
-    env -u APT_CONFIG apt-get purge -y -qq "$package" >/dev/null 2>&1 || true
-  fi
+  [ -n "$removed" ] || remove || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -79,5 +86,5 @@ grep -q 'apt-get update failed' "$work/setup.log" || fail "setup.sh did not say 
   fail "setup.sh said more than one line about the failed update"
 [ "$(fingerprint)" = "$before" ] || fail "the machine's own sources or package lists changed"
 
-env -u APT_CONFIG apt-get purge -y -qq "$package" >/dev/null 2>&1 && removed=1
+remove && removed=1
 echo "test-setup: PASS: setup.sh installed $package with an index that could not be fetched; the machine's sources and lists are unchanged" >&2

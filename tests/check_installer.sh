@@ -32,6 +32,21 @@ done
 work=$(readlink -f "$WINEPREFIX/dosdevices/e:")/installer
 rm -rf "$work" && mkdir -p "$work" && cp "$installer" "$work/setup.exe" && unzip -q "$zip" -d "$work/zip" &&
   [ -f "$work/zip/KorvanePortable/KorvanePortable.exe" ] || { echo "FAIL: cannot lay out the installer and the zip's tree in $work"; exit 1; }
+# TEMP is the folder Wine names (users/NAME/Temp in Wine 8, users/NAME/AppData/
+# Local/Temp in Wine 10); a folder that is not there proves nothing.
+# no_nsis_in_temp PREFIX: nothing from NSIS in that TEMP, in the shared prefix
+# or in a copy of it.
+temp=$("$wine" cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
+[ -z "$temp" ] || temp=$("$wine" winepath -u "$temp" </dev/null 2>/dev/null | tr -d '\r')
+temp=${temp#*/dosdevices/c:/} && temp=${temp#*/drive_c/}
+no_nsis_in_temp() {
+  local dir=$1/drive_c/$temp
+  if [ -z "$temp" ] || [ ! -d "$dir" ]; then
+    fail "no TEMP folder to look in ('${temp:+$dir}${temp:-Wine named none}')"
+  elif ls -A "$dir" | grep -qi '^ns'; then
+    fail "the installer left files in TEMP ($dir)"
+  fi
+}
 # Type, path and content of everything under a folder (Data left out with a
 # second argument); manifest adds sizes and times, the folder's own too.
 # The installers' own logs (the app's and the /LOG=true one) are left out too.
@@ -67,6 +82,7 @@ namespace_run() {
     export WINEPREFIX=$2; "$3" "$4" </dev/null; code=$?; wineserver -k; wineserver -w
     [ "$1" != full ] || cp -a "$up" "$up.after"; exit $code' _ "$work/up" "$1" "$prefix" "$wine" "$run"
   local code=$?
+  no_nsis_in_temp "$prefix"
   rm -rf "$prefix" "$work/up.tar"
   return $code
 }
@@ -223,16 +239,8 @@ refused: a folder name that ends in a dot and a blank|none|2||ends in a blank or
 refused: /DESTINATION=\ is no full path|none|2||is not a full path|SETUP /DESTINATION=\ /S /LOG=true
 CASES
 
-# No trace on the computer: nothing in TEMP from NSIS, no registry keys. TEMP
-# is the folder Wine names (users/NAME/Temp in Wine 8, users/NAME/AppData/
-# Local/Temp in Wine 10); a folder that is not there proves nothing.
-temp=$("$wine" cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
-[ -z "$temp" ] || temp=$("$wine" winepath -u "$temp" </dev/null 2>/dev/null | tr -d '\r')
-if [ -z "$temp" ] || [ ! -d "$temp" ]; then
-  fail "no TEMP folder to look in ('${temp:-Wine named none}')"
-elif ls -A "$temp" | grep -qi '^ns'; then
-  fail "the installer left files in TEMP ($temp)"
-fi
+# No trace on the computer: nothing in TEMP from NSIS, no registry keys.
+no_nsis_in_temp "$WINEPREFIX"
 "$wine" reg query 'HKCU\Software' /s 2>/dev/null | grep -qi korvane && fail "the installer left registry keys"
 
 # Cuts: a fresh install and an upgrade, each killed at seeded random moments
