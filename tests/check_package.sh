@@ -58,7 +58,7 @@ cp "$bin/standins/dodivarav.exe" "$bin/standins/WinZRX.exe" "$drive/pkgdrive/Kor
 out=$(KORVANE_PACKAGE='E:\package\KorvanePortable' KORVANE_PACKAGE_DRIVE='E:\pkgdrive\KorvanePortable' \
   "$wine" "$tests" </dev/null 2>&1) || fail "package_tests"
 printf '%s\n' "$out"
-grep -qE '^\[  PASSED  \] [1-9]' <<<"$out" && ! grep -qE '^\[  (FAILED|SKIPPED) \]' <<<"$out" ||
+grep -qE '^\[  PASSED  \] [1-9]' <<<"$out" && ! grep -qE '^\[  (FAILED  |SKIPPED )\]' <<<"$out" ||
   fail "package_tests did not run all its tests"
 rm -rf "$drive/package" "$drive/pkgdrive"
 if [ "$failures" -gt 0 ]; then

@@ -114,6 +114,7 @@ prefix_sound() {
 copy_fonts() {
   local font target
   mkdir -p "$prefix/drive_c/windows/Fonts"
+  [ -d /usr/share/wine/fonts ] || fail "Wine's fonts are missing (/usr/share/wine/fonts): run scripts/setup.sh"
   for font in /usr/share/wine/fonts/*; do
     target=$prefix/drive_c/windows/Fonts/${font##*/}
     cmp -s "$font" "$target" || cp -p "$font" "$target"
@@ -125,9 +126,9 @@ make_prefix() {
   version="$("$wine64" --version) dpi ${dpi:-96}"
   if [ "$(cat "$ready" 2>/dev/null)" != "$version" ] || ! prefix_sound; then
     [ ! -f "$ready" ] || echo "Remaking the Wine prefix $prefix (another Wine version or DPI, unfinished, or damaged)"
-    rm -rf "$prefix"
-    mkdir -p "$prefix"
-    echo incomplete >"$ready"
+    # The stamp goes last, so a kill halfway leaves a prefix that is ours.
+    mkdir -p "$prefix" && echo incomplete >"$ready"
+    find "$prefix" -mindepth 1 -maxdepth 1 ! -name .korvane-prefix -exec rm -rf {} +
     busy in_harness "$wine64" wineboot -i </dev/null >"$dir/prefix.log" 2>&1 9>&- || fail "Wine could not create the prefix $prefix: $(tail -n 1 "$dir/prefix.log")"
     # Without a window manager: Wine draws the frames itself and destroys
     # windows at once; a crash never waits on a dialog.
@@ -149,7 +150,7 @@ make_prefix() {
 # it is up, and stays until told to go or until its owner ends.
 keep() {
   local owner lane='' own_display='' drives=() owner_start keeper_pid=$$ keeper_start drive letter serial folder i name
-  dpi='' display='' xvfb_pid='' lane_pid='' server_pid='' busy_pid=''
+  dpi='' display='' xvfb_pid='' lane_pid='' server_pid='' server_start='' busy_pid=''
   while [ $# -gt 0 ]; do
     case $1 in
       --lane) lane=1 ;;
@@ -207,8 +208,10 @@ keep() {
     sleep 0.05
   done
   [ -S "/proc/$server_pid/cwd/socket" ] || fail "The wineserver for $prefix did not start"
+  # Known later by its start time: saving the registry, it leaves that folder.
+  server_start=$(proc_start "$server_pid")
   busy quietly "$wine64" cmd /c exit
-  for name in prefix display owner owner_start keeper_pid keeper_start server_pid lane_pid; do
+  for name in prefix display owner owner_start keeper_pid keeper_start server_pid server_start lane_pid; do
     printf '%s=%q\n' "$name" "${!name}"
   done >"$dir/state.part"
   mv "$dir/state.part" "$dir/state"
@@ -275,7 +278,7 @@ case $command in
     # Wine ends a program with status 0 when its server goes: none starts without
     # it. Another status is said (CTest reads only the output); the program ends with this script.
     [ "$command" = run ] || [ "$(realpath -m "${WINEPREFIX:-$prefix}")" != "$prefix" ] ||
-      [ -S "/proc/$server_pid/cwd/socket" ] || fail "The harness's wineserver (process $server_pid) is not running"
+      alive "$server_pid" "${server_start:-}" || fail "The harness's wineserver (process $server_pid) is not running"
     [ "$command" = run ] && in_harness "$@"
     (in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") || { status=$?; fail "$1 ended with status $status"; }
     exit 0
