@@ -25,10 +25,10 @@ FunctionEnd
 ; releases the lock, shows the text unless silent, and sets the exit code 2.
 ; The ${Refuse} macro then aborts.
 Function Refuse
+  Call .onInstFailed
   Exch $0
   Push $0
   Call Say
-  Call .onInstFailed
   MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
   SetErrorLevel 2
   Pop $0
