@@ -126,6 +126,8 @@ Function DirectoryPre
 FunctionEnd
 
 Function DirectoryLeave
+  ; Each Install is checked afresh: an earlier refusal no longer holds.
+  StrCpy $Refusal ""
   Call TakeLock
   ${IfThen} $Refusal == "" ${|} Call CheckTarget ${|}
   Call ReleaseLock
@@ -141,7 +143,8 @@ Function FinishPre
 FunctionEnd
 
 ; Removes what a failed install wrote; what was there before is untouched.
-; NSIS comes here too when it stops on a file it cannot write (a full drive).
+; NSIS comes here too when it stops on a file it cannot write (a full drive),
+; and Refuse before its box, so that no lock is held while a box waits.
 Function .onInstFailed
   ; Out of the folder first: the working folder cannot be removed. (At a
   ; drive root $EXEDIR is "E:", the working folder on that drive, not its root.)
@@ -222,8 +225,9 @@ Section
     Call Warn
   ${EndIf}
   Call WriteInstallerLog
-  Call TellPlatform
+  ; The notice waits for no one: the lock goes first all the same.
   Call ReleaseLock
+  Call TellPlatform
   Push "Installed in $INSTDIR"
   Call Say
 SectionEnd

@@ -4,7 +4,9 @@
 //
 // For the installer check's cuts and pairs, also:
 //   KORVANE_KILL_AFTER_MS  ends the program that many milliseconds after its
-//                          start, as a power cut would (exit code 254 then)
+//                          start, as a power cut would (exit code 254 then);
+//                          with KORVANE_KILL_FROM, counted from the moment the
+//                          file or folder it names exists
 //   KORVANE_SECOND_COMMAND_LINE, KORVANE_PAUSE_AT  holds the first program
 //                          once the file or folder KORVANE_PAUSE_AT exists, runs
 //                          the second to its end, lets the first go on, and
@@ -60,8 +62,12 @@ int wmain()
     HANDLE process = start(line);
     if (!process)
         return 255;
-    if (readEnvironment(L"KORVANE_KILL_AFTER_MS", killAfter, 32))
+    if (readEnvironment(L"KORVANE_KILL_AFTER_MS", killAfter, 32)) {
+        if (readEnvironment(L"KORVANE_KILL_FROM", pauseAt, 1024))
+            while (GetFileAttributesW(pauseAt) == INVALID_FILE_ATTRIBUTES && WaitForSingleObject(process, 1) == WAIT_TIMEOUT) {
+            }
         return static_cast<int>(finish(process, wcstoul(killAfter, nullptr, 10), 254));
+    }
     if (readEnvironment(L"KORVANE_SECOND_COMMAND_LINE", second, 4096) &&
         readEnvironment(L"KORVANE_PAUSE_AT", pauseAt, 1024)) {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

@@ -9,6 +9,9 @@
 //   screenshot_driver window TITLE ID   wait for the dialog TITLE that has control ID
 //                                       (the installer's pages, its boxes); print its rectangle
 //   screenshot_driver click TITLE ID    wait for it, then click its button ID
+//   screenshot_driver text TITLE ID TEXT   wait for TITLE, then set the text of its control ID
+//                                          (in the dialog or a page inside it)
+// A dialog counts only while it is enabled: not one that a box in front of it holds.
 #include "Expected.h"
 
 #include "../res/resource.h"
@@ -81,6 +84,7 @@ BOOL CALLBACK matchDialog(HWND window, LPARAM parameter)
     GetWindowTextW(window, title, 256);
     HWND control = GetDlgItem(window, search->control);
     if (wcscmp(name, L"#32770") == 0 && wcsncmp(title, search->title, wcslen(search->title)) == 0 && IsWindowVisible(window) &&
+        IsWindowEnabled(window) &&
         control != nullptr && IsWindowVisible(control) && IsWindowEnabled(control)) {
         search->found = window;
         return FALSE;
@@ -101,6 +105,20 @@ HWND waitForDialog(const wchar_t* title, int control)
     return search.found;
 }
 
+struct ChildSearch {
+    int control;
+    HWND found;
+};
+
+BOOL CALLBACK matchChild(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<ChildSearch*>(parameter);
+    if (GetDlgCtrlID(window) != search->control)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -116,6 +134,15 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         PostMessageW(GetDlgItem(dialog, control), BM_CLICK, 0, 0);
         return 0;
+    }
+    if (argc == 5 && wcscmp(argv[1], L"text") == 0) {
+        // The control may sit in a page inside the dialog, whose Next (ID 1) is the dialog's own.
+        HWND dialog = waitForDialog(argv[2], IDOK);
+        if (dialog == nullptr)
+            return 1;
+        ChildSearch search = {_wtoi(argv[3]), nullptr};
+        EnumChildWindows(dialog, matchChild, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr && SetWindowTextW(search.found, argv[4]) ? 0 : 1;
     }
     HWND panel = waitForWindow(L"Korvane Portable Edition");
     if (wcscmp(argv[1], L"panel") == 0)

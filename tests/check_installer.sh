@@ -109,7 +109,8 @@ while IFS='|' read -r name prepare want target says line; do
     noinfo) prepare_old && rm "$old/App/AppInfo/appinfo.ini" ;;
     link*) prepare_old && mkdir -p "$work/elsewhere/dir" && echo mine >"$work/elsewhere/dir/mine.txt" &&
            echo mine >"$work/elsewhere/file.txt" && ln -s "$work/elsewhere/${prepare#link}" "$old/App/link" ;;
-    foreign) mkdir -p "$old" && echo "someone else's" >"$old/notes.txt" ;;
+    foreign|freshpage) mkdir -p "$old" && echo "someone else's" >"$old/notes.txt" ;;
+    underfile) echo mine >"$work/f.txt" ;;
     # A launcher's name on someone else's file beside someone else's App.
     forged) mkdir -p "$old/App/mystuff" && printf MZ >"$old/KorvanePortable.exe" && echo thesis >"$old/App/mystuff/thesis.doc" ;;
     userfile) prepare_old && echo "my own" >"$old/notes.txt" ;;
@@ -159,6 +160,14 @@ while IFS='|' read -r name prepare want target says line; do
     # A second installer while the first is held in the middle of its stage.
     pair) code=$(KORVANE_SECOND_COMMAND_LINE=$KORVANE_COMMAND_LINE KORVANE_PAUSE_AT='E:\installer\up\KorvanePortable\KorvanePortable-upgrade-1\old' \
                  "$wine" "$run" </dev/null | tr -d '\r' | sed -n 's/^first \([0-9]*\) second \([0-9]*\)$/\1:\2/p') ;;
+    # The folder page, clicked as a user does: Install into someone else's
+    # folder, OK on the refusal, another folder typed in, Install again.
+    freshpage) "$wine" "$run" </dev/null & runner=$!
+               title='Korvane Portable Edition'
+               { "$wine" "$driver" click "$title" 1 && "$wine" "$driver" window "$title" 65535 >/dev/null &&
+                 "$wine" "$driver" click "$title" 1 && "$wine" "$driver" text "$title" 1019 'E:\installer\fresh\KorvanePortable' &&
+                 "$wine" "$driver" click "$title" 1; } </dev/null >/dev/null 2>&1 || fail "$name: the folder page was not found"
+               wait "$runner"; code=$? ;;
     *) "$wine" "$run" </dev/null; code=$? ;;
   esac
   seconds=$(( ($(date +%s%N) - start) / 1000000 ))e-3
@@ -205,10 +214,17 @@ no destination: beside the installer|fresh|0|KorvanePortable||SETUP /S
 /COPYNUMBER=2: a second copy beside the first|fresh|0|cp/KorvanePortable_Copy_2||SETUP /DESTINATION=E:\installer\cp\ /COPYNUMBER=2 /S
 a Platform's switches: the Platform hears of the new app|platform|0|pa/KorvanePortable||SETUP /DESTINATION="E:\installer\pa\" /AUTOCLOSE=true /HIDEINSTALLER=true /SILENT=true /SILENTLANGUAGEMODE=always
 a Platform's switches without /SILENT: no page waits|platform|0|pa/KorvanePortable||SETUP /DESTINATION="E:\installer\pa\" /AUTOCLOSE=true /HIDEINSTALLER=true /SILENTLANGUAGEMODE=always /LOG=true
+/DESTINATION= with doubled separators|fresh|0|dbl/KorvanePortable||SETUP /DESTINATION=E:\\installer\\dbl\\ /S
+/DESTINATION= with doubled forward slashes|fresh|0|fs2/KorvanePortable||SETUP /DESTINATION=E://installer//fs2/ /S
+-overwrite is no destination: beside the installer|fresh|0|KorvanePortable||SETUP /S -overwrite
+the folder page checks a second folder afresh after a refusal|freshpage|0|fresh/KorvanePortable||SETUP /AUTOCLOSE=true /D=E:\installer\up\KorvanePortable
+a Platform's switches, a destination with ..: the Platform hears of it|platform|0|pa/KorvanePortable||SETUP /DESTINATION=E:\installer\pa\..\pa\ /AUTOCLOSE=true /HIDEINSTALLER=true /SILENT=true
+a Platform's switches, a \\?\ destination: the Platform hears of it|platform|0|pa/KorvanePortable||SETUP /DESTINATION=\\?\E:\installer\pa\ /AUTOCLOSE=true /HIDEINSTALLER=true /SILENT=true
 a fresh install cut off at once: an empty stage|freshcut|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\ /S
 a fresh install cut off at once: an empty marker|freshcutini|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\ /S
 upgrade keeps Data|old|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\ /S
 upgrade, /DESTINATION= the app's own folder|old|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\KorvanePortable\ /S
+upgrade, /DESTINATION= the app's own folder without appinfo.ini|noinfo|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\KorvanePortable\ /S
 upgrade by the installer inside the app's folder|inside|0|up/KorvanePortable||INSIDESETUP /S
 upgrade repairs a folder without appinfo.ini|noinfo|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\ /S
 upgrade keeps a user's file beside the launcher|userfile|0|up/KorvanePortable||SETUP /DESTINATION=E:\installer\up\ /S
@@ -237,32 +253,58 @@ refused: a quoted folder name that is a blank|none|2||ends in a blank or a dot|S
 refused: a folder name that ends in dots|none|2||ends in a blank or a dot|SETUP /DESTINATION=E:\installer\dots...\ /S /LOG=true
 refused: a folder name that ends in a dot and a blank|none|2||ends in a blank or a dot|SETUP /DESTINATION="E:\installer\db. \" /S /LOG=true
 refused: /DESTINATION=\ is no full path|none|2||is not a full path|SETUP /DESTINATION=\ /S /LOG=true
+refused: a destination of 1102 characters with /S at the end|none|2||reads at most|SETUP /LOG=true /DESTINATION=LONG1102 /S
+refused: /DESTINATION=\\ is no full path|none|2||is not a full path|SETUP /DESTINATION=\\ /S /LOG=true
+refused: /DESTINATION=\\\ is no full path|none|2||is not a full path|SETUP /DESTINATION=\\\ /S /LOG=true
+refused: /DESTINATION=E:installer\rel\, relative to E:'s folder|none|2||is not a full path|SETUP /DESTINATION=E:installer\rel\ /S /LOG=true
+refused: a ? in a folder name|none|2||which Windows does not allow|SETUP /DESTINATION=E:\installer\q?\ /S /LOG=true
+refused: a * in a folder name|none|2||which Windows does not allow|SETUP /DESTINATION=E:\installer\a*b\ /S /LOG=true
+refused: a : in a folder name|none|2||which Windows does not allow|SETUP /DESTINATION=E:\installer\a:b\ /S /LOG=true
+refused: a < in a folder name|none|2||which Windows does not allow|SETUP /DESTINATION=E:\installer\x<y\ /S /LOG=true
+refused: a destination under a file|underfile|2||is a file, so no folder|SETUP /DESTINATION=E:\installer\f.txt\ /S /LOG=true
+refused: a device's name as a folder|none|2||a device's name|SETUP /DESTINATION=E:\installer\con\ /S /LOG=true
+refused: .. in a \\?\ destination|none|2||does not resolve|SETUP /DESTINATION=\\?\E:\installer\lp\..\lq\ /S /LOG=true
+refused: /COPYNUMBER= that is a path|none|2||is not a number|SETUP /DESTINATION=E:\installer\cp\ /COPYNUMBER=\..\..\esc /S /LOG=true
 CASES
 
 # No trace on the computer: nothing in TEMP from NSIS, no registry keys.
 no_nsis_in_temp "$WINEPREFIX"
 "$wine" reg query 'HKCU\Software' /s 2>/dev/null | grep -qi korvane && fail "the installer left registry keys"
 
-# Cuts: a fresh install and an upgrade, each killed at seeded random moments
-# from its first millisecond to past its end (the fastest fresh run above),
-# then run again: the rerun ends with 0, gives the zip's tree, keeps Data to
-# the byte and leaves no stage. KORVANE_CUT_SEED repeats a campaign.
+# Cuts: a fresh install and an upgrade, each killed at 20 seeded random
+# moments and run again: the rerun ends with 0, gives the zip's tree, keeps
+# Data to the byte and leaves no stage. Odd points count from the start, from
+# its first millisecond to past its end (the span, the fastest fresh run
+# above); even ones from the moment the stage appears, into the writing and
+# the swap. Each point is a seeded share of the span, so KORVANE_CUT_SEED and
+# KORVANE_CUT_SPAN repeat a campaign. A cut counts as landed when it left a
+# stage or a changed folder; each kind needs a quarter of its cuts landed.
 seed=${KORVANE_CUT_SEED:-$(od -An -tu2 -N2 /dev/urandom | tr -d ' ')}
 RANDOM=$seed
-span=$(( fastest * 6 / 5 ))
-echo "cut campaign: seed $seed, kill points 0 to $span ms"
+span=${KORVANE_CUT_SPAN:-$(( fastest * 6 / 5 ))}
+echo "cut campaign: seed $seed, span $span ms (KORVANE_CUT_SEED=$seed KORVANE_CUT_SPAN=$span repeats it)"
 line='"E:\installer\setup.exe" /DESTINATION=E:\installer\up\ /S'
 for kind in fresh upgrade; do
+  landed=0
   for point in $(seq 20); do
     find "$work" -mindepth 1 -maxdepth 1 ! -name zip ! -name setup.exe -exec rm -rf {} +
     [ "$kind" = upgrade ] && prepare_old
-    data=$(manifest "$old/Data" 2>/dev/null)
-    delay=$((RANDOM % (span + 1)))
-    KORVANE_KILL_AFTER_MS=$delay KORVANE_COMMAND_LINE=$line "$wine" "$run" </dev/null
+    data=$(manifest "$old/Data" 2>/dev/null) before=$(content "$work/up" 2>/dev/null)
+    share=$((RANDOM % 1001)) from=() start=start
+    delay=$((span * share / 1000))
+    if [ $((point % 2)) = 0 ]; then
+      delay=$((delay / 10)) start=stage from=(KORVANE_KILL_FROM='E:\installer\up\KorvanePortable\KorvanePortable-upgrade-1')
+    fi
+    env "${from[@]}" KORVANE_KILL_AFTER_MS=$delay "KORVANE_COMMAND_LINE=$line" "$wine" "$run" </dev/null
     cut=$?
+    # Landed: a stage left, or the folder neither as it was nor finished.
+    if [ "$cut" = 254 ] && { [ -n "$(stages)" ] || { [ "$(content "$work/up" 2>/dev/null)" != "$before" ] &&
+         [ "$(content "$old" Data 2>/dev/null)" != "$(content "$work/zip/KorvanePortable" Data)" ]; }; }; then
+      landed=$((landed + 1))
+    fi
     KORVANE_COMMAND_LINE=$line "$wine" "$run" </dev/null
     code=$?
-    where="cut $kind $point (seed $seed) at $delay ms, exit $cut"
+    where="cut $kind $point (seed $seed) at $delay ms from the $start, exit $cut"
     [ "$code" = 0 ] || fail "$where: the rerun ended with $code"
     [ -z "$(stages)" ] || fail "$where: a stage was left: $(stages)"
     if [ "$kind" = fresh ]; then
@@ -272,6 +314,8 @@ for kind in fresh upgrade; do
       [ "$(manifest "$old/Data")" = "$data" ] || fail "$where: Data changed"
     fi
   done
+  echo "cut $kind: $landed of 20 cuts landed in the work"
+  [ "$landed" -ge 5 ] || fail "cut $kind (seed $seed): only $landed of 20 cuts landed in the work"
 done
 # A killed installer cannot remove its plug-in folder from TEMP.
 find "$WINEPREFIX"/drive_c/users -maxdepth 5 -path '*Temp/ns*.tmp' -exec rm -rf {} + 2>/dev/null

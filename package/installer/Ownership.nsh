@@ -214,11 +214,35 @@ Function IsOurs
   ${EndIf}
 FunctionEnd
 
+; Refuses a character in path $R0 that Windows does not allow in names: <
+; > : " | ? * and tabs and line ends, ":" but for the drive's. NSIS drops
+; them from $INSTDIR as it is set, so a destination is checked before.
+; In $R0. Out $Refusal. Uses $0 $1 $6 $R1.
+Function CheckNameCharacters
+  ; $R1: the path past its root ("E:", "\\?\E:", "\\?\UNC\", "\\").
+  StrCpy $6 $R0 4
+  StrCpy $R1 $R0 "" 2
+  ${If} $6 == "\\?\"
+    StrCpy $R1 $R0 "" 6
+    StrCpy $0 $R0 4 4
+    ${IfThen} $0 == "UNC\" ${|} StrCpy $R1 $R0 "" 8 ${|}
+  ${EndIf}
+  System::Call 'shlwapi::StrPBrkW(w R1, w `<>:"|?*$\t$\r$\n`) p .r0'
+  ${If} $0 <> 0
+    System::Call 'kernel32::lstrcpynW(w .r1, p r0, i 2)'
+    StrCpy $Refusal `The folder $R0 holds the character $1, which Windows does not allow in a name, so the folder would not be the one named. Choose a name without it. Nothing was changed.`
+    Return
+  ${EndIf}
+FunctionEnd
+
 ; Refuses folder names that Windows would not keep as written: a part that
 ; ends in a blank or a dot loses them, so the folder made would not be the
-; folder named. Also a path that, with the longest name the install writes
-; (LONGEST_PATH characters below $INSTDIR, inside a stage's "old"), would
-; pass the 259 characters that Windows allows. Out $Refusal. Uses $0 to $3.
+; folder named; a character that Windows forbids in names (which NSIS would
+; drop silently); a device name (CON, NUL, COM1...); "." or ".." in a "\\?\"
+; path, which Windows takes literally there. Also a path that, with the
+; longest name the install writes (LONGEST_PATH characters below $INSTDIR,
+; inside a stage's "old"), would pass the 259 characters that Windows allows.
+; Out $Refusal. Uses $0 to $6, $R0 $R1.
 Function CheckPathRules
   StrLen $0 $INSTDIR
   IntOp $0 $0 + ${STAGE_PREFIX_LENGTH}
@@ -228,6 +252,10 @@ Function CheckPathRules
     StrCpy $Refusal "The folder $INSTDIR is too long: the install would write paths of $0 characters there, and Windows allows 259. Choose a shorter folder. Nothing was changed."
     Return
   ${EndIf}
+  StrCpy $R0 $INSTDIR
+  Call CheckNameCharacters
+  ${IfThen} $Refusal != "" ${|} Return ${|}
+  StrCpy $6 $INSTDIR 4
   StrCpy $0 0
   StrCpy $2 ""
   ${Do}
@@ -242,6 +270,34 @@ Function CheckPathRules
       ${AndIf} $2 != "."
       ${AndIf} $2 != ".."
         StrCpy $Refusal `The folder name "$2" in $INSTDIR ends in a blank or a dot, which Windows leaves out of folder names, so the folder would not be the one named. Choose a name without them. Nothing was changed.`
+        Return
+      ${EndIf}
+      ${If} $6 == "\\?\"
+        ${If} $2 == "."
+        ${OrIf} $2 == ".."
+          StrCpy $Refusal `The folder $INSTDIR holds "$2", which a path beginning with \\?\ does not resolve. Give the path without \\?\, or without "$2". Nothing was changed.`
+          Return
+        ${EndIf}
+      ${EndIf}
+      ; A device name, alone or before a dot: CON, PRN, AUX, NUL, COM1-9, LPT1-9.
+      StrCpy $3 $2 3
+      StrCpy $4 $2 1 3
+      StrCpy $5 $2 1 4
+      ${If} $3 == "CON"
+      ${OrIf} $3 == "PRN"
+      ${OrIf} $3 == "AUX"
+      ${OrIf} $3 == "NUL"
+        StrCpy $5 $4
+        StrCpy $4 1
+      ${ElseIf} $3 != "COM"
+      ${AndIf} $3 != "LPT"
+        StrCpy $4 ""
+      ${EndIf}
+      ${IfThen} $5 == "." ${|} StrCpy $5 "" ${|}
+      ${If} $4 >= 1
+      ${AndIf} $4 <= 9
+      ${AndIf} $5 == ""
+        StrCpy $Refusal `The folder name "$2" in $INSTDIR is a device's name, which Windows reserves. Choose another name. Nothing was changed.`
         Return
       ${EndIf}
       StrCpy $2 ""
@@ -269,10 +325,13 @@ Function RemoveCreated
 FunctionEnd
 
 ; Sets $Refusal to why nothing may be written into $INSTDIR, or to "".
-; Leaves in $Stage a name for a new folder inside $INSTDIR that is free.
-; Uses $0 to $3, $8 $9, $R0 to $R9 (not $R8).
+; Leaves in $Stage a name for a new folder inside $INSTDIR that is free;
+; separators in $INSTDIR are collapsed first. Uses $0 to $6, $8 $9, $R0 to $R9 (not $R8).
 Function CheckTarget
   StrCpy $Refusal ""
+  StrCpy $R0 $INSTDIR
+  Call CollapseSeparators
+  StrCpy $INSTDIR $R0
   Call CheckPathRules
   ${IfThen} $Refusal != "" ${|} Return ${|}
   ${If} ${FileExists} "$INSTDIR\*.*"
@@ -300,13 +359,17 @@ Function CheckTarget
       ${If} $0 == ""
       ${OrIf} ${FileExists} "$0\*.*"
         ${ExitDo}
+      ${ElseIf} ${FileExists} $0
+        StrCpy $Refusal "$0 is a file, so no folder can be made in it for $INSTDIR. Nothing was changed."
+        StrCpy $Created ""
+        Return
       ${EndIf}
       StrCpy $Created $0
     ${Loop}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}
-      StrCpy $Refusal "Cannot create $INSTDIR. Is the drive write-protected? Nothing was changed."
+      StrCpy $Refusal "Cannot create $INSTDIR (is the drive write-protected?). Nothing was changed."
       Call RemoveCreated
       Return
     ${EndIf}
@@ -393,9 +456,12 @@ FunctionEnd
 Function TakeLock
   ${IfThen} $Lock != "" ${|} Return ${|}
   ${For} $1 1 50
-    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${APPID}.installer") p .r0 ?e'
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Global\${APPID}.installer") p .r0 ?e'
     Pop $2
-    ${If} $2 != 183
+    ${If} $0 == 0
+      StrCpy $Refusal "The installer cannot take its lock (error $2: another program may hold an object of its name), so it cannot keep a second installer out. Nothing was changed."
+      Return
+    ${ElseIf} $2 != 183
       StrCpy $Lock $0
       Return
     ${EndIf}

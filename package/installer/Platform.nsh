@@ -21,9 +21,11 @@ Function Say
   Pop $0
 FunctionEnd
 
-; Says why the run stops (pushed text), shows it unless silent, and sets the
-; exit code 2. The ${Refuse} macro then aborts.
+; Says why the run stops (pushed text), removes what the run wrote and
+; releases the lock, shows the text unless silent, and sets the exit code 2.
+; The ${Refuse} macro then aborts.
 Function Refuse
+  Call .onInstFailed
   Exch $0
   Push $0
   Call Say
@@ -58,11 +60,22 @@ FunctionEnd
 ; A PortableApps.com Platform that runs from the folder beside the app's
 ; (X:\PortableApps\PortableApps.com beside X:\PortableApps\${APPID}) lists the
 ; new app after it finds Data\NewApp.ini and gets its registered refresh
-; message, as the Platform's own installer tells it. A running program cannot
-; be opened for writing: that is how it is known to run.
-; Uses $0 to $5, $R0 to $R2, $R6.
+; message, as the Platform's own installer tells it. The message's name holds
+; the Platform's path as Windows gives it to a running program, so "..", "."
+; and a "\\?\" prefix are resolved first. A running program cannot be opened
+; for writing: that is how it is known to run. Uses $0 to $5, $R0 to $R2, $R6.
 Function TellPlatform
   ${GetParent} $INSTDIR $R6
+  StrCpy $0 $R6 4
+  StrCpy $1 $R6 2 5
+  ${If} $0 == "\\?\"
+  ${AndIf} $1 == ":\"
+    StrCpy $R6 $R6 "" 4
+  ${EndIf}
+  System::Call 'kernel32::GetFullPathNameW(w R6, i ${NSIS_MAX_STRLEN}, w .R6, p 0) i .r0'
+  ${IfThen} $0 == 0 ${|} Return ${|}
+  StrCpy $0 $R6 1 -1
+  ${IfThen} $0 == "\" ${|} StrCpy $R6 $R6 -1 ${|}
   StrCpy $R6 "$R6\PortableApps.com"
   StrCpy $R0 "$R6\PortableAppsPlatform.exe"
   ${IfNot} ${FileExists} $R0
@@ -85,9 +98,10 @@ Function TellPlatform
   ; An older Platform keeps its program in App.
   ${IfThen} ${FileExists} "$R6\App\PortableAppsPlatform.exe" ${|} StrCpy $R0 "$R6\App\PortableAppsPlatform.exe" ${|}
   System::Call 'user32::RegisterWindowMessageW(w "PortableApps.comPlatformWindowMessageToRefresh$R0") i .r0'
-  ; To every top-level window; one that hangs is passed over at once, and
-  ; none holds the installer more than a second.
-  System::Call 'user32::SendMessageTimeoutW(p 0xFFFF, i r0, p 0, p 0, i 0x2, i 1000, *p .r1)'
+  ; Posted to every top-level window: the installer waits for none of them,
+  ; and a busy Platform reads it once it is free.
+  System::Call 'user32::PostMessageW(p 0xFFFF, i r0, p 0, p 0) i .r1'
+  ${IfThen} $1 == 0 ${|} Return ${|}
   Push "Told the PortableApps.com Platform in $R6 about the new app."
   Call Say
 FunctionEnd
