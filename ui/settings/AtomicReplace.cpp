@@ -259,32 +259,35 @@ bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held)
 {
     StringStorage longPath;
     toLongPathForm(path, longPath);
-    // Opened for writing too, though nothing is written through it: a file
-    // that another program holds against writing is left as it is. Other
-    // programs may read it meanwhile, but not write it.
-    HANDLE handle = CreateFileW(longPath.getString(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD error = GetLastError();
     // A link is followed: its target is what changes, and the launcher's own
     // files lie beside the target.
-    HANDLE named = handle != INVALID_HANDLE_VALUE
-                       ? handle
-                       : CreateFileW(longPath.getString(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                     FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE named = CreateFileW(longPath.getString(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                               FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (named == INVALID_HANDLE_VALUE || !getFinalPath(named, held.path))
         held.path.setString(longPath.getString());
-    if (named != handle && named != INVALID_HANDLE_VALUE)
+    if (named != INVALID_HANDLE_VALUE)
         CloseHandle(named);
-    // An interrupted rewrite's files go, with the hosts that they hold, even
-    // when this rewrite cannot be made; but not while the file is held
-    // against writing, maybe by another launcher in the middle of its own.
-    if (handle != INVALID_HANDLE_VALUE || error != ERROR_SHARING_VIOLATION) {
+    // An interrupted rewrite's files go first, with the hosts that they hold,
+    // even when this rewrite cannot be made: the file's own second name can
+    // no longer be removed once the file is held. Not while another program
+    // holds the file against writing, maybe another launcher in the middle
+    // of its own rewrite.
+    HANDLE probe = CreateFileW(longPath.getString(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                               FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) {
         StringStorage own;
         ownPath(held, TEMPORARY_SUFFIX, own);
         removeOwnFile(own.getString());
         ownPath(held, OLD_SUFFIX, own);
         removeOwnFile(own.getString());
     }
+    // Opened for writing too, though nothing is written through it: a file
+    // that another program holds against writing is left as it is. Other
+    // programs may read it meanwhile, but not write it.
+    HANDLE handle = CreateFileW(longPath.getString(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     held.handle = handle;
