@@ -3,20 +3,16 @@
 # prefix with Wine's own fonts, the test drives mapped with their serials, an
 # Xvfb display, a persistent wineserver and, for 32-bit programs where the
 # kernel cannot run 32-bit code, the 32-bit lane. CTest runs setup and cleanup
-# as fixtures and each test program through the emulator DIR/wine.
-#
+# as fixtures and each test program through `harness.sh wine DIR` (the emulator).
 #   harness.sh setup DIR [--lane] [--display] [--dpi N] [--owner PID] [--prefix PATH] LETTER:SERIAL[:FOLDER]...
-#     --lane: 32-bit programs will run; --display: $DISPLAY, not Xvfb; --owner:
-#     torn down when that process ends (default the caller, CTest); --prefix:
-#     kept between runs (default DIR/prefix). No FOLDER: DIR/drive-LETTER, emptied.
-#   harness.sh wine|run DIR PROGRAM|COMMAND [ARGUMENTS...]  a Windows program, or any
-#     command, in that prefix, display and lane (keeping a WINEPREFIX of the caller's)
-#   harness.sh cleanup DIR | runs-32bit (true where 32-bit code runs natively)
-# Setup starts a keeper, in a session of its own, that holds PREFIX.lock while
-# the harness is up: one run at a time uses a prefix, and a free lock means no
-# run owns what an earlier one left. It tears down (by pid, and `wineserver -k`)
-# when told (cleanup), when its owner ends, or when setup fails or is stopped.
-# Xvfb and the lane die with it; a server it left goes with the next cleanup or setup.
+#     --display: $DISPLAY, not Xvfb; --owner: torn down when it ends (default CTest);
+#     --prefix: kept between runs (default DIR/prefix). No FOLDER: DIR/drive-LETTER, emptied.
+#   harness.sh wine|run DIR PROGRAM|COMMAND [ARGUMENTS...]  a Windows program, or any command,
+#     in that prefix, display and lane | cleanup DIR | runs-32bit (32-bit code runs natively)
+# Setup starts a keeper, in a session of its own, that holds PREFIX.lock while the
+# harness is up: one run at a time uses a prefix, and a free lock means no run owns
+# what an earlier one left. It tears down (by pid, and `wineserver -k`) when told,
+# when its owner ends, or when setup fails or is stopped; Xvfb and the lane die with it.
 # KORVANE_FORCE_LANE=1 takes the lane even where the kernel runs 32-bit code.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -63,10 +59,9 @@ start_lane() {
   fail "$why its namespace did not come up in 30 s"
 }
 
-# Runs a command with the harness's environment, in the lane where there is one.
-# No prompts to install the browser or .NET. The ANSI code page comes from the
-# locale: 1252 whatever the machine's (the tests check its best fit), unless a
-# test names another locale in KORVANE_LOCALE.
+# Runs a command with the harness's environment, in the lane where there is one, with no
+# prompts to install the browser or .NET. The ANSI code page comes from the locale: 1252
+# whatever the machine's (the tests check its best fit), unless KORVANE_LOCALE names another.
 in_harness() {
   export WINEPREFIX=${WINEPREFIX:-$prefix} WINEDEBUG=-all WINEARCH=win64 DISPLAY=$display \
          WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=${KORVANE_LOCALE:-C.UTF-8}
@@ -79,11 +74,9 @@ quietly() { (in_harness "$@") </dev/null >/dev/null 2>&1 9>&-; }
 # In the background, so that a signal stops the keeper at once.
 busy() {
   local status=0
-  "$@" &
-  busy_pid=$!
+  "$@" & busy_pid=$!
   wait "$busy_pid" || status=$?
-  busy_pid=''
-  return "$status"
+  busy_pid='' && return "$status"
 }
 
 # shellcheck source=/dev/null
@@ -185,9 +178,8 @@ keep() {
       3>"$fifo" </dev/null >/dev/null 2>&1 9>&- &
     xvfb_pid=$!
     read -r number <"$fifo" || true
-    rm -f "$fifo"
+    rm -f "$fifo" && display=:$number
     [ -n "$number" ] || fail "Xvfb did not start"
-    display=:$number
   fi
   [ -z "$lane" ] || runs_32bit || start_lane
   make_prefix
@@ -282,11 +274,11 @@ case $command in
     [ "$command" = run ] && in_harness "$@"
     # Wine now and then fails to start a process and says nothing: a GoogleTest
     # case that ends so, with no output at all, never ran, and starts once more.
+    out=$(mktemp)
     for try in 1 2; do
-      out=$(mktemp) status=0
+      status=0
       (in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") >"$out" 2>&1 || status=$?
       [ $try = 1 ] && [ $status != 0 ] && [ ! -s "$out" ] && [[ ${2:-} = --gtest_filter=* ]] || break
-      rm -f "$out"
     done
     cat "$out" && rm -f "$out"
     [ $status = 0 ] || fail "$1 ended with status $status"
@@ -302,8 +294,7 @@ case $command in
         `\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$1:POF" >/proc/sys/fs/binfmt_misc/register
       /usr/lib/wine/wine --version >/dev/null 2>&1 || fail "The 32-bit lane cannot run: Wine's 32-bit loader does not start under $1"
     fi
-    shift
-    exec "$@"
+    shift && exec "$@"
     ;;
   *) fail "harness.sh: no command $command" ;;
 esac
