@@ -3,19 +3,18 @@
 # prefix with Wine's own fonts, the test drives mapped with their serials, an
 # Xvfb display, a persistent wineserver and, for 32-bit programs where the
 # kernel cannot run 32-bit code, the 32-bit lane. CTest runs setup and cleanup
-# as fixtures and each test program through `harness.sh wine DIR` (the emulator).
+# as fixtures and each test program through the emulator DIR/wine.
 #   harness.sh setup DIR [--lane] [--display] [--dpi N] [--owner PID] [--prefix PATH] LETTER:SERIAL[:FOLDER]...
 #     --display: $DISPLAY, not Xvfb; --owner: torn down when it ends (default CTest);
 #     --prefix: kept between runs (default DIR/prefix). No FOLDER: DIR/drive-LETTER, emptied.
-#   harness.sh wine|run DIR PROGRAM|COMMAND [ARGUMENTS...]  a Windows program, or any command,
-#     in that prefix, display and lane | cleanup DIR | runs-32bit (32-bit code runs natively)
+#   harness.sh wine|run DIR PROGRAM|COMMAND [ARGUMENTS...] (or DIR/wine|run PROGRAM...): a Windows
+#     program, or any command, in that prefix, display and lane | cleanup DIR | runs-32bit
 # Setup starts a keeper, in a session of its own, that holds PREFIX.lock while the
 # harness is up: one run at a time uses a prefix, and a free lock means no run owns
 # what an earlier one left. It tears down (by pid, and `wineserver -k`) when told,
 # when its owner ends, or when setup fails or is stopped; Xvfb and the lane die with it.
 # KORVANE_FORCE_LANE=1 takes the lane even where the kernel runs 32-bit code.
 set -euo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine64=/usr/lib/wine/wine64
 fail() { echo "$*" >&2; exit "${status:-1}"; }
 
@@ -46,7 +45,7 @@ start_lane() {
     fail "$why kernel $(uname -r) cannot run 32-bit code, and a private binfmt_misc needs Linux 6.7 or later"
   unshare --user --map-root-user --mount true 2>/dev/null ||
     fail "$why this machine allows no user namespaces (unshare --user --map-root-user failed)"
-  qemu=$(bash "$here/../../scripts/fetch-qemu.sh") || exit 1
+  qemu=$(bash "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../../scripts/fetch-qemu.sh") || exit 1
   rm -f "$dir/lane.ready"
   setpriv --pdeathsig KILL -- unshare --user --map-root-user --mount -- bash "${BASH_SOURCE[0]}" lane "$dir" \
     "$qemu" bash -c ': >"$0" && exec sleep infinity' "$dir/lane.ready" 9>&- &
@@ -64,11 +63,12 @@ start_lane() {
 # whatever the machine's (the tests check its best fit), unless KORVANE_LOCALE names another.
 in_harness() {
   export WINEPREFIX=${WINEPREFIX:-$prefix} WINEDEBUG=-all WINEARCH=win64 DISPLAY=$display \
-         WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=${KORVANE_LOCALE:-C.UTF-8}
+         WINEDLLOVERRIDES="mscoree,mshtml="
+  # Through env: a locale that this machine has not generated would make bash warn into the output.
   if [ -n "${lane_pid:-}" ] && [ "$(readlink /proc/self/ns/user)" != "$(readlink "/proc/$lane_pid/ns/user")" ]; then
-    exec nsenter --target "$lane_pid" --user --mount -- "$@"
+    exec env LC_ALL="${KORVANE_LOCALE:-C.UTF-8}" nsenter --target "$lane_pid" --user --mount -- "$@"
   fi
-  exec "$@"
+  exec env LC_ALL="${KORVANE_LOCALE:-C.UTF-8}" "$@"
 }
 quietly() { (in_harness "$@") </dev/null >/dev/null 2>&1 9>&-; }
 # In the background, so that a signal stops the keeper at once.
@@ -243,10 +243,8 @@ setup() {
 # fixtures; a script passes --owner $$), or whose owner has ended.
 cleanup() {
   read_state || return 0
-  if alive "$owner" "$owner_start" && [ "$PPID" != "$owner" ]; then
-    echo "The harness in $dir belongs to another run (process $owner): left alone" >&2
-    return 0
-  fi
+  ! alive "$owner" "$owner_start" || [ "$PPID" = "$owner" ] ||
+    { echo "The harness in $dir belongs to another run (process $owner): left alone" >&2; return 0; }
   ! alive "$keeper_pid" "$keeper_start" || kill "$keeper_pid"
   exec 9>"$prefix.lock"
   flock -w 60 9 || fail "The harness in $dir did not end within 60 s"
@@ -255,6 +253,8 @@ cleanup() {
   rm -f "$dir/state"
 }
 
+# Run as DIR/wine or DIR/run, the links that CMake makes to this script: the emulator.
+[[ ${0##*/} != @(wine|run) ]] || set -- "${0##*/}" "$(dirname "$0")" "$@"
 command=${1:-}
 # The harness's own prefix, whatever the caller's environment says.
 [[ $command = @(wine|run) ]] || unset WINEPREFIX
