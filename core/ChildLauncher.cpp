@@ -61,16 +61,16 @@ bool startViewerWith(const wchar_t* hostArgument)
 
 } // namespace
 
-bool isExactInAnsi(const wchar_t* text)
+bool isExactInAnsi(const wchar_t* text, UINT codePage)
 {
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    int bytes = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0)
         return false;
     std::unique_ptr<char[]> image(new char[bytes]);
     std::unique_ptr<char[]> exact(new char[bytes]);
-    WideCharToMultiByte(CP_ACP, 0, text, -1, image.get(), bytes, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text, -1, image.get(), bytes, nullptr, nullptr);
     // Code pages without best fit (UTF-8) refuse the flag: nothing to compare.
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, exact.get(), bytes, nullptr, nullptr) != bytes)
+    if (WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text, -1, exact.get(), bytes, nullptr, nullptr) != bytes)
         return GetLastError() == ERROR_INVALID_FLAGS;
     return memcmp(image.get(), exact.get(), bytes) == 0;
 }

@@ -2,6 +2,8 @@
 
 #include "../drive/StringStorage.h"
 
+#include <windows.h>
+
 // Each action starts its program from the Data folder, waits until it has
 // ended, and returns whether it could be started.
 bool startViewer(const wchar_t* hostText);
@@ -23,8 +25,9 @@ void composeServerCommandLine(StringStorage& out, const wchar_t* dataFolder);
 // another that means something in a path (U+FF02 into a quote, U+0101 into
 // "a", U+FF0E into ".", U+FF3C into a backslash). A character with no image
 // at all becomes "?", which names no file, so only best fit is refused: the
-// image with best fit must equal the image without it.
-bool isExactInAnsi(const wchar_t* text);
+// image with best fit must equal the image without it. In the computer's ANSI
+// code page unless another is named.
+bool isExactInAnsi(const wchar_t* text, UINT codePage = CP_ACP);
 
 // Starts commandLine followed by one blank and waits for the process to end,
 // dispatching the thread's messages meanwhile (a quit request is dropped).

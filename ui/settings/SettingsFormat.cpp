@@ -132,10 +132,11 @@ bool splitLines(SettingsFile& file, Encoding encoding)
         }
         return units;
     };
+    // One record more than the lines, for the end.
     size_t count = 1;
-    for (size_t first = 0; first < units && count <= LARGEST_LINE_COUNT; first = lineEnd(first))
+    for (size_t first = 0; first < units && count <= LARGEST_LINE_COUNT + 1; first = lineEnd(first))
         count++;
-    if (count > LARGEST_LINE_COUNT)
+    if (count > LARGEST_LINE_COUNT + 1)
         return false;
     file.lines.reset(new SettingsLine[count]);
     file.text.reset(allocateWideArray(units + 1));
