@@ -6,8 +6,6 @@
 //   KORVANE_STANDIN_STARTED  name of an event to set once started
 //   KORVANE_STANDIN_WAIT     name of an event to wait for (at most a minute) before exiting
 //   KORVANE_STANDIN_MODULES  append the full path of the program that actually ran
-//   KORVANE_STANDIN_ANSI_LOG append the command line as an ANSI program gets it
-//                            (GetCommandLineA), widened back from the ANSI code page
 #include <windows.h>
 
 #include <cwchar>
@@ -76,7 +74,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     std::wstring started = readEnvironment(L"KORVANE_STANDIN_STARTED");
     std::wstring wait = readEnvironment(L"KORVANE_STANDIN_WAIT");
     std::wstring modules = readEnvironment(L"KORVANE_STANDIN_MODULES");
-    std::wstring ansiLog = readEnvironment(L"KORVANE_STANDIN_ANSI_LOG");
 
     if (!started.empty()) {
         HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, started.c_str());
@@ -87,13 +84,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     if (!logPath.empty())
         appendToLog(logPath, commandLine);
-    if (!ansiLog.empty()) {
-        const char* ansi = GetCommandLineA();
-        int length = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-        std::wstring widened(length > 0 ? length : 1, L'\0');
-        MultiByteToWideChar(CP_ACP, 0, ansi, -1, &widened[0], length);
-        appendToLog(ansiLog, widened.c_str());
-    }
     if (!modules.empty()) {
         wchar_t self[MAX_PATH * 4];
         DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);

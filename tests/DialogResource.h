@@ -14,7 +14,8 @@ struct TemplateControl {
     const wchar_t* kind;
     const wchar_t* text;
     short x, y, width, height;
-    DWORD style; // besides WS_CHILD | WS_VISIBLE, which every control has
+    DWORD style; // besides WS_CHILD | WS_VISIBLE, which every control has: read, one missing shows
+    DWORD exStyle = 0;
 };
 
 // Reads a DLGTEMPLATE and its items field by field.
@@ -64,14 +65,10 @@ private:
 // Class names as the template may store them: by name or by ordinal.
 inline const wchar_t* kindName(const std::wstring& stored, const wchar_t* named)
 {
-    if (stored == L"#128")
-        return L"Button";
-    if (stored == L"#129")
-        return L"Edit";
-    if (stored == L"#130")
-        return L"Static";
-    if (stored == L"#131")
-        return L"ListBox";
+    const wchar_t* const byOrdinal[] = {L"Button", L"Edit", L"Static", L"ListBox"};
+    for (int i = 0; i < 4; i++)
+        if (stored == L"#" + std::to_wstring(128 + i))
+            return byOrdinal[i];
     return named;
 }
 
@@ -97,8 +94,8 @@ inline std::vector<TemplateControl> dialogControlsOf(const std::wstring& program
     for (WORD i = 0; i < count; i++) {
         TemplateControl c = {};
         r.alignToDword();
-        c.style = r.dword() & ~static_cast<DWORD>(WS_CHILD | WS_VISIBLE);
-        r.skip(4);
+        c.style = r.dword() ^ static_cast<DWORD>(WS_CHILD | WS_VISIBLE);
+        c.exStyle = r.dword();
         c.x = r.number();
         c.y = r.number();
         c.width = r.number();

@@ -36,6 +36,9 @@ TEST(DrivePaths, VolumeRootAndDataFolderFromTheModulePath)
     EXPECT_TRUE(derives(6, L"", L"", L"\\Data"));
     // No module path: no root (the current directory's volume) and no folder part.
     EXPECT_TRUE(derives(7, nullptr, L"<no text>", L"\\Data"));
+    // Long-path forms: the root ends at the first backslash, as for a share.
+    EXPECT_TRUE(derives(8, L"\\\\?\\E:\\Apps\\loader.exe", L"\\", L"\\\\?\\E:\\Apps\\Data"));
+    EXPECT_TRUE(derives(9, L"\\\\?\\UNC\\host\\s\\loader.exe", L"\\", L"\\\\?\\UNC\\host\\s\\Data"));
 }
 
 TEST(DrivePaths, ProgramsSettingsAndClassNamesInTheDataFolder)

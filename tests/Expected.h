@@ -38,10 +38,6 @@ inline std::wstring viewerLine(const std::wstring& folder, const std::wstring& h
     return L"\"" + viewerPath(folder) + L"\" " + host + L" " + SETTINGS_FILE_SWITCH + L" \"" +
            viewerSettingsPath(folder) + L"\" " + WINDOW_CLASS_SWITCH + L" " + viewerClass(identity);
 }
-inline std::wstring listeningViewerLine(const std::wstring& folder, const std::wstring& identity)
-{
-    return viewerLine(folder, LISTEN_SWITCH, identity);
-}
 inline std::wstring serverLine(const std::wstring& folder)
 {
     return L"\"" + serverPath(folder) + L"\" " + SERVER_SETTINGS_SWITCH + L" \"" + serverSettingsPath(folder) + L"\"";

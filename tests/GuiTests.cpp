@@ -6,8 +6,6 @@
 #include "../res/resource.h"
 #include "version.h"
 
-#include <shellapi.h>
-
 #include <regex>
 
 namespace {
@@ -27,7 +25,6 @@ protected:
             GTEST_SKIP() << "the test drives are mapped by the tests' Wine fixture (run with ctest)";
         layOutDriveFolder(folder, launcherUnderTest(), L"KorvanePortable.exe");
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", log.c_str());
-        SetEnvironmentVariableW(L"KORVANE_STANDIN_ANSI_LOG", ansiLog.c_str());
     }
 
     void TearDown() override
@@ -40,7 +37,6 @@ protected:
             CloseHandle(release);
         }
         SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", nullptr);
-        SetEnvironmentVariableW(L"KORVANE_STANDIN_ANSI_LOG", nullptr);
         SetEnvironmentVariableW(L"KORVANE_STANDIN_WAIT", nullptr);
     }
 
@@ -75,24 +71,6 @@ protected:
     }
     std::wstring serverLine() const { return expected::received(expected::serverLine(folder)); }
 
-    // The arguments of the one viewer started, split as the platform's parser
-    // splits them: from its UTF-16 command line, or as an ANSI program gets it.
-    std::vector<std::wstring> viewerArguments(bool ansi = false) const
-    {
-        std::vector<std::wstring> lines = readLogLines(ansi ? ansiLog : log);
-        if (lines.size() != 1)
-            return lines;
-        int count = 0;
-        LPWSTR* split = CommandLineToArgvW(lines[0].c_str(), &count);
-        std::vector<std::wstring> arguments(split, split + count);
-        LocalFree(split);
-        return arguments;
-    }
-    std::vector<std::wstring> expectedArguments(const std::wstring& host) const
-    {
-        return expected::viewerArguments(folder, host, TEST_DRIVE_SERIAL);
-    }
-
     std::wstring settingsPath() const { return expected::viewerSettingsPath(folder); }
     void writeHistory(const std::wstring& entries, const std::wstring& limitLine = L"")
     {
@@ -107,7 +85,6 @@ protected:
 
     const std::wstring folder = L"E:\\gui";
     const std::wstring log = L"E:\\gui\\standins.log";
-    const std::wstring ansiLog = L"E:\\gui\\ansi.log";
     const std::wstring loaderClass = std::wstring(L"loader") + TEST_DRIVE_SERIAL;
     LauncherProcess launcher;
     HWND panel = nullptr;
@@ -159,81 +136,64 @@ TEST_F(GuiTest, PanelOpensAsDesignedWithEmptyHistory)
 
 // ---- Taking the host and connecting ----------------------------------------
 
-TEST_F(GuiTest, TypedHostLosesItsSpacesAndConnects)
+// Connect and Enter take the host as cleaned, from the first 255 characters
+// typed; a host of only blanks, or one that would reach the viewer as a
+// switch, leaves Connect disabled and starts nothing.
+TEST_F(GuiTest, ConnectAndEnterTakeTheCleanedHost)
 {
-    // The launcher's own arguments change nothing.
-    open(L" -listen myhost /server");
-    EXPECT_EQ(hostEdit(), L"");
-    EXPECT_FALSE(enabled(IDC_CONNECT));
-    typeInto(control(IDC_HOST_EDIT), L"  my host ::443 ");
-    EXPECT_EQ(hostEdit(), L"  my host ::443 ") << "the edit keeps what was typed";
-    EXPECT_TRUE(enabled(IDC_CONNECT));
-    clickButton(control(IDC_CONNECT));
-    EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"myhost::443")});
-}
-
-TEST_F(GuiTest, EnterConnectsOnlyWhileConnectIsEnabled)
-{
-    open();
-    HWND edit = control(IDC_HOST_EDIT);
-    typeInto(edit, L"   ");
-    EXPECT_FALSE(enabled(IDC_CONNECT)) << "a host of only spaces";
-    pressKey(edit, VK_RETURN);
-    EXPECT_TRUE(panelStaysOpen());
-    // Nor is a text that would reach the viewer as a switch a host.
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" -listen"));
-    EXPECT_FALSE(enabled(IDC_CONNECT));
-    pressKey(edit, VK_RETURN);
-    EXPECT_TRUE(panelStaysOpen());
-
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-    typeInto(edit, L"h");
-    EXPECT_TRUE(enabled(IDC_CONNECT));
-    pressKey(edit, VK_RETURN);
-    EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"h")});
-}
-
-// Quotes and blanks in the host would split it, or join it to the switches
-// after it: the viewer must still get exactly six arguments, read as UTF-16 or
-// as ANSI. Code page 1252's best fit turns U+FF02 into a quote.
-TEST_F(GuiTest, HostReachesTheViewerAsOneArgument)
-{
-    ASSERT_EQ(GetACP(), 1252u) << "scripts/run-tests.sh runs Wine with code page 1252";
-    open();
-    SendMessageW(control(IDC_HOST_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"my\"host\xff02 \t::443"));
-    ASSERT_TRUE(waitFor([&] { return enabled(IDC_CONNECT); }));
-    clickButton(control(IDC_CONNECT));
-    EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(viewerArguments(), expectedArguments(L"myhost::443"));
-    EXPECT_EQ(viewerArguments(true), expectedArguments(L"myhost::443"));
-}
-
-TEST_F(GuiTest, OnlyTheFirst255TypedCharactersReachTheHost)
-{
-    open();
-    std::wstring typed;
+    std::wstring longText, longHost;
     for (int i = 0; i < 300; i++)
-        typed += (i % 10 == 9) ? L' ' : static_cast<wchar_t>(L'a' + i % 26);
-    SendMessageW(control(IDC_HOST_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
-    EXPECT_EQ(hostEdit(), typed) << "the edit itself has no limit";
-    std::wstring host;
-    for (wchar_t c : typed.substr(0, 255))
-        if (c != L' ')
-            host += c;
-    clickButton(control(IDC_CONNECT));
-    EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(host)});
+        longText += (i % 10 == 9) ? L' ' : static_cast<wchar_t>(L'a' + i % 26);
+    for (wchar_t c : longText.substr(0, 255))
+        longHost += c != L' ' ? std::wstring(1, c) : L"";
+    struct Case {
+        const wchar_t* arguments; // the launcher's own, which change nothing
+        std::wstring typed;
+        bool enter;
+        std::wstring host;
+    } cases[] = {
+        {L" -listen myhost /server", L"  my host ::443 ", false, L"myhost::443"},
+        {L"", L"   ", true, L""},
+        {L"", L" -listen", true, L""},
+        {L"", L"h", true, L"h"},
+        {L"", longText, false, longHost},
+    };
+    std::vector<std::wstring> started;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(wideToUtf8(c.typed));
+        open(c.arguments);
+        EXPECT_EQ(hostEdit(), L"");
+        typeInto(control(IDC_HOST_EDIT), c.typed);
+        EXPECT_EQ(hostEdit(), c.typed) << "the edit keeps what was typed";
+        EXPECT_EQ(enabled(IDC_CONNECT), !c.host.empty());
+        if (c.enter)
+            pressKey(control(IDC_HOST_EDIT), VK_RETURN);
+        else
+            clickButton(control(IDC_CONNECT));
+        if (c.host.empty()) {
+            EXPECT_TRUE(panelStaysOpen());
+            clickButton(control(IDC_EXIT));
+        } else {
+            started.push_back(viewerLine(c.host));
+        }
+        EXPECT_EQ(end(), 0u);
+    }
+    EXPECT_EQ(launched(), started);
 }
 
-TEST_F(GuiTest, ListeningViewerAndServerGetTheirLines)
+TEST_F(GuiTest, ListeningViewerAndServerGetTheirLinesAndAMissingProgramNothing)
 {
     open();
     clickButton(control(IDC_START_LISTENING_VIEWER));
     EXPECT_EQ(end(), 0u);
     open();
     clickButton(control(IDC_START_SERVER));
+    EXPECT_EQ(end(), 0u);
+    // Without the viewer the run ends silently.
+    DeleteFileW(expected::viewerPath(folder).c_str());
+    open();
+    typeInto(control(IDC_HOST_EDIT), L"myhost");
+    clickButton(control(IDC_CONNECT));
     EXPECT_EQ(end(), 0u);
     EXPECT_EQ(launched(), (std::vector<std::wstring>{viewerLine(expected::LISTEN_SWITCH), serverLine()}));
 }
@@ -258,16 +218,6 @@ TEST_F(GuiTest, EscCloseBoxExitAndOkLaunchNothing)
             PostMessageW(panel, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(end(), 0u);
     }
-    EXPECT_TRUE(launched().empty());
-}
-
-TEST_F(GuiTest, MissingViewerEndsTheRunSilently)
-{
-    DeleteFileW(expected::viewerPath(folder).c_str());
-    open();
-    typeInto(control(IDC_HOST_EDIT), L"myhost");
-    clickButton(control(IDC_CONNECT));
-    EXPECT_EQ(end(), 0u);
     EXPECT_TRUE(launched().empty());
 }
 
@@ -303,23 +253,32 @@ TEST_F(GuiTest, CloseMessageWhileThePanelIsOpenLaunchesNothing)
     EXPECT_TRUE(launched().empty());
     EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xone");
 
-    // A system menu's loop takes the quit request off the queue and stays
-    // open: over the panel, the About box or the confirmation, the run ends
-    // all the same, and a Yes or a Connect made afterwards changes nothing.
-    for (const wchar_t* box : {PANEL_TITLE, ABOUT_TITLE, CONFIRM_TITLE}) {
-        SCOPED_TRACE(wideToUtf8(box));
+    // With the About box or the confirmation up the run ends all the same. A
+    // system menu's loop takes the quit request off the queue and stays open:
+    // over the panel or either box too. A Yes or a Connect made afterwards
+    // changes nothing.
+    const struct {
+        const wchar_t* box;
+        bool menu;
+    } rows[] = {{PANEL_TITLE, true}, {ABOUT_TITLE, false}, {ABOUT_TITLE, true}, {CONFIRM_TITLE, false},
+                {CONFIRM_TITLE, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(wideToUtf8(row.box) + (row.menu ? ", system menu" : ""));
         open();
         typeInto(control(IDC_HOST_EDIT), L"myhost");
         HWND owner = panel;
-        if (box != PANEL_TITLE) {
-            clickButton(control(box == ABOUT_TITLE ? IDC_ABOUT : IDC_CLEAR_LIST));
-            ASSERT_TRUE(waitFor([&] { return (owner = findProcessWindow(launcher.pid, box)) != nullptr; }));
+        if (row.box != PANEL_TITLE) {
+            clickButton(control(row.box == ABOUT_TITLE ? IDC_ABOUT : IDC_CLEAR_LIST));
+            ASSERT_TRUE(waitFor([&] { return (owner = findProcessWindow(launcher.pid, row.box)) != nullptr; }));
         }
-        PostMessageW(owner, WM_SYSCOMMAND, SC_KEYMENU, L' ');
-        ASSERT_TRUE(waitFor([&] { return findProcessWindow(launcher.pid, nullptr, L"#32768") != nullptr; }));
-        postCloseMessage(loaderClass);
-        pressKey(owner, VK_ESCAPE);
-        clickButton(box == CONFIRM_TITLE ? GetDlgItem(owner, IDYES) : control(IDC_CONNECT));
+        if (row.menu) {
+            PostMessageW(owner, WM_SYSCOMMAND, SC_KEYMENU, L' ');
+            ASSERT_TRUE(waitFor([&] { return findProcessWindow(launcher.pid, nullptr, L"#32768") != nullptr; }));
+        }
+        ASSERT_TRUE(postCloseMessage(loaderClass));
+        if (row.menu)
+            pressKey(owner, VK_ESCAPE);
+        clickButton(row.box == CONFIRM_TITLE ? GetDlgItem(owner, IDYES) : control(IDC_CONNECT));
         EXPECT_EQ(end(), 0u);
     }
     EXPECT_TRUE(launched().empty());
@@ -403,37 +362,29 @@ TEST_F(GuiTest, LaunchersOnTwoDrivesUseTheirOwnLoaderClasses)
 
 // ---- Recent connections ----------------------------------------------------
 
-TEST_F(GuiTest, HistoryFillsThePanelAndAPickedLineConnects)
+// The panel lists the entries in key order, although the list box is sorted,
+// and puts the first into the host. A click takes a line; a double click
+// connects to the clicked line, whatever the host holds.
+TEST_F(GuiTest, HistoryFillsThePanelAndADoubleClickConnectsToTheClickedLine)
 {
-    // Key order, not alphabetical order, although the list box is sorted.
-    writeHistory(L"0=xzeta\r\n1=xalpha\r\n3=xmid::5901\r\n");
+    writeHistory(L"0=xfirst\r\n1=xsecond\r\n3=xthird\r\n4=x \r\n5=x-listen\r\n");
+    HWND edit = nullptr;
+
     open();
-    EXPECT_EQ(listLines(list()), (std::vector<std::wstring>{L"zeta", L"alpha", L"mid::5901"}));
-    EXPECT_EQ(hostEdit(), L"zeta");
+    const std::vector<std::wstring> lines = listLines(list());
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin(), lines.begin() + 3),
+              (std::vector<std::wstring>{L"first", L"second", L"third"}));
+    EXPECT_EQ(hostEdit(), L"first");
     EXPECT_TRUE(enabled(IDC_CONNECT));
     EXPECT_EQ(selection(), LB_ERR);
     EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
     EXPECT_TRUE(enabled(IDC_CLEAR_LIST));
-
-    clickListLine(list(), 1);
-    EXPECT_TRUE(waitFor([&] { return hostEdit() == L"alpha"; }));
-    EXPECT_TRUE(enabled(IDC_DELETE_RECORD));
-
-    clickListLine(list(), 2, true);
-    EXPECT_EQ(end(), 0u);
-    EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"mid::5901")});
-}
-
-TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
-{
-    writeHistory(L"0=xfirst\r\n1=xsecond\r\n2=xthird\r\n3=x \r\n4=x-listen\r\n");
-    HWND edit = nullptr;
-
     // Picked and edited: a click on the selected line keeps the edit, a double click takes the line.
-    open();
     edit = control(IDC_HOST_EDIT);
     clickListLine(list(), 1);
     ASSERT_TRUE(waitFor([&] { return hostEdit() == L"second"; }));
+    EXPECT_TRUE(enabled(IDC_DELETE_RECORD));
     typeInto(edit, L" :2");
     clickListLine(list(), 1);
     EXPECT_TRUE(panelStaysOpen());
@@ -486,7 +437,10 @@ TEST_F(GuiTest, DoubleClickConnectsToTheClickedLineWhateverTheHostHolds)
     EXPECT_EQ(launched(), (std::vector<std::wstring>{viewerLine(L"second"), viewerLine(L"first"), viewerLine(L"third")}));
 }
 
-TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndMovesTheSelection)
+// Delete record takes out the picked entry and keeps the selection's place.
+// A host the user typed stays; one that the panel wrote from the list goes
+// with the last line, also when it was edited and the edit undone.
+TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndTakesTheHostWithTheLastLine)
 {
     writeHistory(L"0=xzeta\r\n1=xalpha\r\n2=xmid\r\n");
     open();
@@ -511,6 +465,21 @@ TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndMovesTheSelection)
     EXPECT_EQ(hostEdit(), L"zeta:1");
     EXPECT_TRUE(enabled(IDC_CONNECT));
     EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
+    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
+    clickButton(control(IDC_EXIT));
+    EXPECT_EQ(end(), 0u);
+
+    writeHistory(L"0=xtwo\r\n");
+    open();
+    clickListLine(list(), 0);
+    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
+    typeInto(control(IDC_HOST_EDIT), L"x");
+    PostMessageW(control(IDC_HOST_EDIT), WM_CHAR, 0x1A, 1); // Ctrl+Z
+    ASSERT_TRUE(waitFor([&] { return hostEdit() == L"two"; }));
+    clickButton(control(IDC_DELETE_RECORD));
+    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
+    EXPECT_TRUE(waitFor([&] { return hostEdit().empty(); }));
+    EXPECT_FALSE(enabled(IDC_CONNECT));
     EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
     clickButton(control(IDC_EXIT));
     EXPECT_EQ(end(), 0u);
@@ -568,21 +537,6 @@ TEST_F(GuiTest, ClearTheListAsksFirstAndNoChangesNothing)
     EXPECT_TRUE(launched().empty());
 }
 
-TEST_F(GuiTest, CloseMessageWhileTheConfirmationIsUpEndsTheRun)
-{
-    writeHistory(L"0=xone\r\n");
-    open();
-    clickButton(control(IDC_CLEAR_LIST));
-    HWND box = waitForConfirmation(launcher.pid);
-    ASSERT_NE(box, nullptr);
-    ASSERT_TRUE(postCloseMessage(loaderClass));
-    // A Yes queued behind the close message clears nothing.
-    clickButton(GetDlgItem(box, IDYES));
-    EXPECT_EQ(end(), 0u);
-    EXPECT_TRUE(launched().empty());
-    EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xone");
-}
-
 // ---- The About box -----------------------------------------------------------
 
 TEST_F(GuiTest, AboutBoxShowsTheBuildAndEveryWayOutReturnsToThePanel)
@@ -626,58 +580,6 @@ TEST_F(GuiTest, AboutBoxShowsTheBuildAndEveryWayOutReturnsToThePanel)
     clickButton(control(IDC_CONNECT));
     EXPECT_EQ(end(), 0u);
     EXPECT_EQ(launched(), std::vector<std::wstring>{viewerLine(L"onex")});
-}
-
-TEST_F(GuiTest, CloseMessageWhileTheAboutBoxIsUpEndsTheRun)
-{
-    open();
-    typeInto(control(IDC_HOST_EDIT), L"myhost");
-    clickButton(control(IDC_ABOUT));
-    ASSERT_TRUE(waitFor([&] { return findProcessWindow(launcher.pid, ABOUT_TITLE) != nullptr; }));
-    ASSERT_TRUE(postCloseMessage(loaderClass));
-    EXPECT_EQ(end(), 0u);
-    EXPECT_TRUE(launched().empty());
-}
-
-// Delete record on the shown panel keeps what the user sees: where the list
-// was scrolled, the selection's place, the first line in the host edit. A
-// host that the panel wrote from the list goes with the last line, also when
-// it was edited and the edit undone.
-TEST_F(GuiTest, DeleteRecordKeepsTheScrollingAndTakesTheHostWithTheLastLine)
-{
-    std::wstring entries;
-    for (int i = 0; i < 300; i++)
-        entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L"\r\n";
-    writeHistory(entries, L"HistoryLimit=d300\r\n");
-    open();
-    SendMessageW(list(), LB_SETTOPINDEX, 100, 0);
-    clickListLine(list(), 103);
-    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
-    ASSERT_EQ(SendMessageW(list(), LB_GETTOPINDEX, 0, 0), 100);
-    clickButton(control(IDC_DELETE_RECORD));
-    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 299; }, 60000));
-    EXPECT_EQ(SendMessageW(list(), LB_GETTOPINDEX, 0, 0), 100);
-    EXPECT_EQ(selection(), 103);
-    EXPECT_EQ(listLines(list())[103], L"host104");
-    EXPECT_EQ(hostEdit(), L"host0");
-    clickButton(control(IDC_EXIT));
-    EXPECT_EQ(end(), 0u);
-
-    writeHistory(L"0=xtwo\r\n");
-    open();
-    clickListLine(list(), 0);
-    ASSERT_TRUE(waitFor([&] { return enabled(IDC_DELETE_RECORD); }));
-    typeInto(control(IDC_HOST_EDIT), L"x");
-    PostMessageW(control(IDC_HOST_EDIT), WM_CHAR, 0x1A, 1); // Ctrl+Z
-    ASSERT_TRUE(waitFor([&] { return hostEdit() == L"two"; }));
-    clickButton(control(IDC_DELETE_RECORD));
-    ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
-    EXPECT_TRUE(waitFor([&] { return hostEdit().empty(); }));
-    EXPECT_FALSE(enabled(IDC_CONNECT));
-    EXPECT_FALSE(enabled(IDC_DELETE_RECORD));
-    EXPECT_FALSE(enabled(IDC_CLEAR_LIST));
-    clickButton(control(IDC_EXIT));
-    EXPECT_EQ(end(), 0u);
 }
 
 } // namespace

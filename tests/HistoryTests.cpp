@@ -6,6 +6,7 @@
 
 #include "../ui/ConnectionHistory.h"
 #include "../ui/settings/AtomicReplace.h"
+#include "../ui/settings/SettingsFormat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,11 +27,6 @@ using expected::sectionHeader;
 // Kept here as the reference that the key-listing store must agree with.
 namespace reference {
 
-std::wstring key(int i)
-{
-    return std::to_wstring(i);
-}
-
 int limit(const std::wstring& path)
 {
     wchar_t value[20];
@@ -44,7 +40,7 @@ std::vector<std::wstring> lines(const std::wstring& path)
     std::vector<std::wstring> result;
     wchar_t value[256];
     for (int i = 0, n = limit(path); i < n; i++)
-        if (GetPrivateProfileStringW(HISTORY, key(i).c_str(), L"", value, 256, path.c_str()) != 0)
+        if (GetPrivateProfileStringW(HISTORY, std::to_wstring(i).c_str(), L"", value, 256, path.c_str()) != 0)
             result.push_back(value + 1);
     return result;
 }
@@ -55,11 +51,12 @@ void deleteText(const std::wstring& path, const std::wstring& text, bool all)
 {
     std::vector<wchar_t> value(32768);
     for (int i = 0, n = limit(path); i < n; i++) {
-        while (GetPrivateProfileStringW(HISTORY, key(i).c_str(), L"", value.data(), 32768, path.c_str()) != 0) {
+        const std::wstring key = std::to_wstring(i);
+        while (GetPrivateProfileStringW(HISTORY, key.c_str(), L"", value.data(), 32768, path.c_str()) != 0) {
             std::wstring entry = value.data() + 1;
             if (!all && entry != text)
                 break;
-            WritePrivateProfileStringW(HISTORY, key(i).c_str(), nullptr, path.c_str());
+            WritePrivateProfileStringW(HISTORY, key.c_str(), nullptr, path.c_str());
             WritePrivateProfileStringW((std::wstring(HISTORY) + L"\\" + entry).c_str(), nullptr, nullptr,
                                        path.c_str());
         }
@@ -84,7 +81,6 @@ std::vector<std::wstring> dump(const std::wstring& path)
 }
 
 using Lines = std::vector<std::wstring>;
-struct StoreRow;
 
 // The store's entries, as the list shows them.
 Lines listedAt(const std::wstring& path)
@@ -99,8 +95,6 @@ Lines listedAt(const std::wstring& path)
 
 class HistoryTest : public ::testing::Test {
 protected:
-    ::testing::AssertionResult rowHolds(int row, const StoreRow& r);
-
     void SetUp() override
     {
         makeFolders(dataFolder);
@@ -187,115 +181,11 @@ TEST_F(HistoryTest, LimitDecidesWhichKeysAreSeen)
 
 }
 
-// One row: the History section's lines (an entry section's header written
-// "[H\text]"), the limit's value, the lines listed, the command, and the
-// keys and entry sections afterwards: a value, "<missing>", or for a section
-// "<gone>" or "<kept>".
-struct StoreRow {
-    const wchar_t* history;
-    const wchar_t* limit;
-    Lines listed;
-    int deleted; // the list line deleted; CLEAR: Clear the list
-    std::vector<std::pair<std::wstring, std::wstring>> after;
-    Lines listedAfter;
-};
-const int CLEAR = -1;
-
-::testing::AssertionResult HistoryTest::rowHolds(int row, const StoreRow& r)
-{
-    std::wstring text = r.history;
-    for (size_t at = text.find(L"[H"); at != std::wstring::npos; at = text.find(L"[H", at + 1))
-        text.replace(at + 1, 1, HISTORY);
-    writeHistory(text, r.limit != nullptr ? L"HistoryLimit=" + std::wstring(r.limit) + L"\r\n" : L"");
-    auto failure = [&] { return ::testing::AssertionFailure() << "row " << row << ": "; };
-    if (lines() != r.listed)
-        return failure() << "listed " << ::testing::PrintToString(lines());
-    if (r.deleted == CLEAR)
-        clear();
-    else
-        deleteLine(static_cast<size_t>(r.deleted));
-    for (const auto& check : r.after) {
-        std::wstring got;
-        if (check.first[0] == L'\\')
-            got = sectionExists(HISTORY + check.first) ? L"<kept>" : L"<gone>";
-        else
-            got = readKey(HISTORY, check.first);
-        if (got != check.second)
-            return failure() << wideToUtf8(check.first) << " is " << wideToUtf8(got);
-    }
-    if (lines() != r.listedAfter)
-        return failure() << "listed afterwards " << ::testing::PrintToString(lines());
-    return ::testing::AssertionSuccess();
-}
-
-// Gaps, empty values, letter case, the limit and keys beyond it.
-TEST_F(HistoryTest, DeleteAndClearTable)
-{
-    const std::wstring missing = L"<missing>";
-    const StoreRow rows[] = {
-        /* 0 */ {L"0=xfirst\r\n2=xthird\r\n", nullptr, {L"first", L"third"}, 1, {{L"0", L"xfirst"}, {L"2", missing}},
-                 {L"first"}},
-        // An empty value is no entry; a prefix alone is an empty line, whose section is History + "\".
-        /* 1 */ {L"0=\r\n1=xsecond\r\n3=x\r\n[H\\]\r\nkept=1\r\n", nullptr, {L"second", L""}, 1,
-                 {{L"3", missing}, {L"\\", L"<gone>"}, {L"0", L""}, {L"1", L"xsecond"}}, {L"second"}},
-        // Every key with the text goes, with the first section of its name in any letter
-        // case; another letter case is another entry; keys beyond the limit stay.
-        /* 2 */ {L"0=xalpha\r\n1=xAlpha\r\n2=xalpha\r\n3=xbeta\r\n40=xalpha\r\n[H\\Alpha]\r\nPort=1\r\n"
-                 L"[H\\alpha]\r\nPort=2\r\n", L"d32", {L"alpha", L"Alpha", L"alpha", L"beta"}, 2,
-                 {{L"0", missing}, {L"2", missing}, {L"1", L"xAlpha"}, {L"3", L"xbeta"}, {L"40", L"xalpha"},
-                  {L"\\alpha", L"<gone>"}}, {L"Alpha", L"beta"}},
-        // The others keep their numbers.
-        /* 3 */ {L"0=xone\r\n1=xtwo\r\n2=xthree\r\n", nullptr, {L"one", L"two", L"three"}, 0,
-                 {{L"0", missing}, {L"1", L"xtwo"}, {L"2", L"xthree"}}, {L"two", L"three"}},
-        /* 4 */ {L"0=xa\r\n1=\r\n2=xb\r\n5=xabove\r\nname=xodd\r\n", L"x3", {L"a", L"b"}, CLEAR,
-                 {{L"0", missing}, {L"2", missing}, {L"1", L""}, {L"5", L"xabove"}, {L"name", L"xodd"}}, {}},
-        // A limit of 0 deletes nothing.
-        /* 5 */ {L"0=xhost0\r\n40=xhost40\r\n", L"x", {}, CLEAR, {{L"0", L"xhost0"}, {L"40", L"xhost40"}}, {}},
-        // A huge limit costs no more than the entries: a scan would read two thousand million keys.
-        /* 6 */ {L"0=xa\r\n2147483646=xlast\r\n2147483647=xbeyond\r\n", L"x2147483647", {L"a", L"last"}, 1,
-                 {{L"2147483646", missing}, {L"2147483647", L"xbeyond"}}, {L"a"}},
-        /* 7 */ {L"0=xa\r\n2147483646=xlast\r\n2147483647=xbeyond\r\n", L"x2147483647", {L"a", L"last"}, CLEAR,
-                 {{L"0", missing}, {L"2147483647", L"xbeyond"}}, {}},
-    };
-    for (int row = 0; row < static_cast<int>(sizeof(rows) / sizeof(rows[0])); row++)
-        EXPECT_TRUE(rowHolds(row, rows[row]));
-}
-
-TEST_F(HistoryTest, LongValuesAreListedCutAndDeletedWhole)
-{
-    // Twenty values of 300 characters: more than the first read of the section holds.
-    const std::wstring tail(294, L'L');
-    std::wstring entries;
-    for (int i = 0; i < 20; i++)
-        entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i % 10) + tail + L"\r\n";
-    const std::wstring sameStart = L"host0" + tail.substr(0, 249) + L"other";
-    entries += L"20=x" + sameStart + L"\r\n21=xshort\r\n";
-    writeHistory(entries + sectionHeader(std::wstring(HISTORY) + L"\\host0" + tail) + L"Port=1\r\n");
-    Lines listed = lines();
-    ASSERT_EQ(listed.size(), 22u);
-    EXPECT_EQ(listed[0], L"host0" + tail.substr(0, 249));
-    EXPECT_EQ(listed[20], listed[0]) << "another text, cut to the same line";
-    EXPECT_EQ(listed[21], L"short");
-
-    // The line stands for its whole entry: both keys holding it go, with its
-    // section; the text that only starts the same way stays.
-    deleteLine(0);
-    EXPECT_EQ(readKey(HISTORY, L"0"), L"<missing>");
-    EXPECT_EQ(readKey(HISTORY, L"10"), L"<missing>");
-    EXPECT_FALSE(sectionExists(std::wstring(HISTORY) + L"\\host0" + tail));
-    EXPECT_EQ(readKey(HISTORY, L"20"), L"x" + sameStart);
-    EXPECT_EQ(lines().size(), 20u);
-
-    clear();
-    EXPECT_EQ(readKey(HISTORY, L"20"), L"<missing>");
-    EXPECT_EQ(readKey(HISTORY, L"21"), L"<missing>");
-    EXPECT_TRUE(lines().empty());
-}
-
 // Delete record and Clear the list take out exactly the lines of the keys and
 // entry sections that go, in one rewrite, and keep every other byte: another
 // code page's bytes, comments, spacing, line ends; in 8-bit and UTF-16 files.
-// What goes is what the platform's own deletions take.
+// What goes is what the platform's own deletions take: gaps, empty values,
+// letter case, the limit and the keys beyond it.
 TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
 {
     const std::string settingsHeader = wideToUtf8(sectionHeader(SETTINGS));
@@ -307,6 +197,22 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
     CharLowerBuffW(&otherCase[0], static_cast<DWORD>(otherCase.size()));
     const std::string secondHistory = wideToUtf8(otherCase);
     const std::string h = wideToUtf8(HISTORY);
+    const std::string hugeLimit = settingsHeader + "HistoryLimit=x2147483647\r\n" + history;
+    // Twenty values of 300 characters, more than the first read of the section
+    // holds, listed cut to 254. A line stands for its whole entry: both keys
+    // holding it go, with its section; a text that only starts the same way stays.
+    const std::string tail(294, 'L'), sameStart = "host0" + tail.substr(0, 249) + "other";
+    std::string longValues, longValuesAfter;
+    Lines longListed;
+    for (int i = 0; i < 20; i++) {
+        const std::string line = std::to_string(i) + "=!host" + std::to_string(i % 10) + tail + "\r\n";
+        longValues += line;
+        longValuesAfter += i % 10 != 0 ? line : "";
+        longListed.push_back(utf8ToWide("host" + std::to_string(i % 10) + tail.substr(0, 249)));
+    }
+    longValues = history + longValues + "20=!" + sameStart + "\r\n21=!short\r\n";
+    longValuesAfter = history + longValuesAfter + "20=!" + sameStart + "\r\n21=!short\r\n";
+    longListed.insert(longListed.end(), {longListed[0], L"short"});
     struct Case {
         int selected; // the line deleted; -1: the list cleared
         Lines listed;
@@ -316,7 +222,26 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
         // byte with it: its result when it differs, or not run at all there.
         std::string after932 = "";
         bool eightBitIn932 = true;
+        // Compared with the platform's key-by-key deletion, which a huge limit would make take hours.
+        bool byReference = true;
     } cases[] = {
+        {1, {L"first", L"third"}, history + "0=!first\r\n2=!third\r\n", history + "0=!first\r\n"},
+        // An empty value is no entry; a prefix alone is an empty line, whose section is History + "\".
+        {1, {L"second", L""}, history + "0=\r\n1=!second\r\n3=!\r\n[" + h + "\\]\r\nkept=1\r\n",
+         history + "0=\r\n1=!second\r\n"},
+        // Keys beyond the limit, and keys that are no numeral, stay; a limit of 0 deletes nothing.
+        {-1, {L"a", L"b"}, settingsHeader + "HistoryLimit=d3\r\n" + history + "0=!a\r\n1=\r\n2=!b\r\n5=!x\r\nname=!y\r\n",
+         settingsHeader + "HistoryLimit=d3\r\n" + history + "1=\r\n5=!x\r\nname=!y\r\n"},
+        {-1, {}, settingsHeader + "HistoryLimit=x\r\n" + history + "0=!a\r\n40=!b\r\n",
+         settingsHeader + "HistoryLimit=x\r\n" + history + "0=!a\r\n40=!b\r\n"},
+        // The platform's deletion knows no cut lines.
+        {0, longListed, longValues + entry("host0" + tail) + "Port=1\r\n", longValuesAfter, "", true, false},
+        {-1, longListed, longValues, history},
+        // A huge limit costs no more than the entries: a scan would read two thousand million keys.
+        {1, {L"a", L"last"}, hugeLimit + "0=!a\r\n2147483646=!last\r\n2147483647=!beyond\r\n",
+         hugeLimit + "0=!a\r\n2147483647=!beyond\r\n", "", true, false},
+        {-1, {L"a", L"last"}, hugeLimit + "0=!a\r\n2147483646=!last\r\n2147483647=!beyond\r\n",
+         hugeLimit + "2147483647=!beyond\r\n", "", true, false},
         {0, {L"alpha", L"z\xfcrich.example"},
          settings + history + "0=!alpha\r\n  ; kept\r\n\t1 =  !z\xfcrich.example  \r\n\r\n" + entry("alpha") +
              "Port=d1\r\n\r\n" + entry("z\xfcrich.example") + "Port=d2\n",
@@ -326,9 +251,9 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
         // another letter case is another entry; a second History section is
         // not read.
         {0, {L"alpha", L"Alpha", L"alpha"},
-         settings + history + " 0 = !alpha\r\n2=!Alpha\r\n3=!alpha\n" + entry("ALPHA") + "A=1\r\n" +
+         settings + history + " 0 = !alpha\r\n2=!Alpha\r\n40=!alpha\r\n3=!alpha\n" + entry("ALPHA") + "A=1\r\n" +
              entry("alpha") + "B=2\r\n" + secondHistory + "4=!alpha\r\n",
-         settings + history + "2=!Alpha\r\n" + secondHistory + "4=!alpha\r\n"},
+         settings + history + "2=!Alpha\r\n40=!alpha\r\n" + secondHistory + "4=!alpha\r\n"},
         // Quotes are stripped as the platform reads; a key without "=" and one
         // at the limit stay.
         {-1, {L"quoted", L"two"},
@@ -379,15 +304,15 @@ TEST_F(HistoryTest, DeletionsKeepEveryOtherByte)
             if (!wide && GetACP() == 1252) {
                 EXPECT_EQ(listed, c.listed);
             }
-            if (c.selected >= 0) {
+            if (c.selected >= 0)
                 deleteLine(c.selected);
-                reference::deleteText(referencePath, listed[c.selected], false);
-            } else {
+            else
                 clear();
-                reference::deleteText(referencePath, L"", true);
-            }
             EXPECT_EQ(readBytes(path), wide ? utf16(after) : after);
-            EXPECT_EQ(dump(path), dump(referencePath));
+            if (c.byReference) {
+                reference::deleteText(referencePath, c.selected >= 0 ? listed[c.selected] : L"", c.selected < 0);
+                EXPECT_EQ(dump(path), dump(referencePath));
+            }
         }
     }
     DeleteFileW(referencePath.c_str());
@@ -413,7 +338,12 @@ TEST_F(HistoryTest, BadFilesNeverCrashHangOrLoseOtherEntries)
     EXPECT_EQ(readKey(HISTORY, L"2"), L"<missing>");
 
     // More lines than a 32-bit launcher can hold records for: unreadable,
-    // rather than the launcher ended by a failed allocation.
+    // rather than the launcher ended by a failed allocation. The most it reads:
+    // the header, the entry and the empty lines.
+    for (size_t empty : {LARGEST_LINE_COUNT - 2, LARGEST_LINE_COUNT - 1}) {
+        writeBytes(path, wideToUtf8(sectionHeader(HISTORY)) + "0=xalive\r\n" + std::string(empty, '\n'));
+        EXPECT_EQ(lines(), (empty == LARGEST_LINE_COUNT - 2 ? Lines{L"alive"} : Lines{})) << empty + 2 << " lines";
+    }
     std::string many = wideToUtf8(sectionHeader(HISTORY)) + "0=xalive\r\n" + std::string(60 * 1024 * 1024, '\n');
     writeBytes(path, many);
     EXPECT_TRUE(lines().empty());
@@ -637,6 +567,9 @@ TEST_F(HistoryTest, RewriteChangesTheContentOnly)
          }},
         {"a directory at the temporary name", false, [&] { CreateDirectoryW(temporary.c_str(), nullptr); },
          [&] { return RemoveDirectoryW(temporary.c_str()) != FALSE; }},
+        // Nor can another program's write then be seen.
+        {"a directory at the second name", false, [&] { CreateDirectoryW((path + OLD_SUFFIX).c_str(), nullptr); },
+         [&] { return RemoveDirectoryW((path + OLD_SUFFIX).c_str()) != FALSE; }},
         // A rename would break a hard link, and under Wine give a file that
         // only its owner may read the folder's mode: nothing changes.
         {"hard link", false, [&] { CreateHardLinkW(second.c_str(), path.c_str(), nullptr); },

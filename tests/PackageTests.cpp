@@ -83,7 +83,7 @@ TEST(Package, UnzippedWithTheTwoProgramsItConnectsToARecentConnection)
     const std::wstring folder = environment(L"KORVANE_PACKAGE_DRIVE");
     ASSERT_FALSE(folder.empty()) << "run by check_package.sh";
     const std::wstring log = folder + L"\\standins.log";
-    ScopedEnvironment logging(L"KORVANE_STANDIN_LOG", log);
+    SetEnvironmentVariableW(L"KORVANE_STANDIN_LOG", log.c_str());
     writeUtf16File(expected::viewerSettingsPath(folder),
                    expected::sectionHeader(expected::HISTORY_SECTION) + L"0=xwork.example::5901\r\n1=xlab:1\r\n");
 

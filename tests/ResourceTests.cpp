@@ -50,25 +50,20 @@ protected:
         EXPECT_EQ(r.textOrOrdinal(), title);
         EXPECT_EQ(r.word(), 8) << "font size";
         EXPECT_EQ(r.textOrOrdinal(), L"MS Sans Serif");
+        const std::vector<TemplateControl> got = dialogControlsOf(launcherUnderTest(), id);
+        ASSERT_EQ(got.size(), count);
         for (size_t i = 0; i < count; i++) {
-            const TemplateControl& c = controls[i];
+            const TemplateControl &c = controls[i], &g = got[i];
             SCOPED_TRACE(testing::Message() << "control " << i << " id " << c.id);
-            r.alignToDword();
-            EXPECT_EQ(r.dword(), c.style | WS_CHILD | WS_VISIBLE);
-            EXPECT_EQ(r.dword(), 0u);
-            EXPECT_EQ(r.number(), c.x);
-            EXPECT_EQ(r.number(), c.y);
-            EXPECT_EQ(r.number(), c.width);
-            EXPECT_EQ(r.number(), c.height);
-            EXPECT_EQ(r.word(), static_cast<WORD>(c.id));
-            const wchar_t* named = r.at();
-            EXPECT_EQ(_wcsicmp(kindName(r.textOrOrdinal(), named), c.kind), 0);
-            std::wstring text = r.textOrOrdinal();
+            EXPECT_EQ(std::vector<int>({g.id, g.x, g.y, g.width, g.height}),
+                      std::vector<int>({c.id, c.x, c.y, c.width, c.height}));
+            EXPECT_EQ(g.style, c.style);
+            EXPECT_EQ(g.exStyle, 0u);
+            EXPECT_EQ(_wcsicmp(g.kind, c.kind), 0);
             if (c.text != nullptr)
-                EXPECT_EQ(text, c.text);
+                EXPECT_STREQ(g.text, c.text);
             else
-                EXPECT_FALSE(text.empty()) << "the maker's line";
-            r.skip(r.word());
+                EXPECT_NE(*g.text, L'\0') << "the maker's line";
         }
     }
 

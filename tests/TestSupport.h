@@ -57,21 +57,6 @@ ProcessResult runAndWait(const std::wstring& commandLine, DWORD timeoutMs = 2000
 std::wstring utf8ToWide(const std::string& text);
 std::string wideToUtf8(const std::wstring& text);
 
-// Sets an environment variable for the test's lifetime; children inherit it.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const std::wstring& value) : m_name(name)
-    {
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableW(m_name, nullptr); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const wchar_t* m_name;
-};
-
 // Lays out a drive folder: the given program as the launcher, and (unless
 // withoutData) a Data folder with the two stand-ins.
 void layOutDriveFolder(const std::wstring& folder, const std::wstring& program, const std::wstring& launcherName,

@@ -12,7 +12,7 @@
 //   screenshot_driver text TITLE ID TEXT   wait for TITLE, then set the text of its control ID
 //                                          (in the dialog or a page inside it)
 // A dialog counts only while it is enabled: not one that a box in front of it holds.
-#include "Expected.h"
+#include "../tests/Expected.h"
 
 #include "../res/resource.h"
 
