@@ -485,22 +485,13 @@ TEST_F(GuiTest, DeleteRecordRemovesTheEntryAndTakesTheHostWithTheLastLine)
     EXPECT_EQ(end(), 0u);
 }
 
-// The confirmation box of Clear the list, once it shows.
-HWND waitForConfirmation(DWORD pid)
-{
-    HWND box = nullptr;
-    EXPECT_TRUE(waitFor([&] { return (box = findProcessWindow(pid, CONFIRM_TITLE)) != nullptr; }))
-        << "no confirmation box";
-    return box;
-}
-
 TEST_F(GuiTest, ClearTheListAsksFirstAndNoChangesNothing)
 {
     writeHistory(L"0=xone\r\n1=xtwo\r\n");
     open();
     clickButton(control(IDC_CLEAR_LIST));
-    HWND box = waitForConfirmation(launcher.pid);
-    ASSERT_NE(box, nullptr);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (box = findProcessWindow(launcher.pid, CONFIRM_TITLE)) != nullptr; }));
     // Yes and No only, Yes the default, with the question.
     HWND yes = GetDlgItem(box, IDYES);
     HWND no = GetDlgItem(box, IDNO);
@@ -521,8 +512,7 @@ TEST_F(GuiTest, ClearTheListAsksFirstAndNoChangesNothing)
     EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"xone");
 
     clickButton(control(IDC_CLEAR_LIST));
-    box = waitForConfirmation(launcher.pid);
-    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(waitFor([&] { return (box = findProcessWindow(launcher.pid, CONFIRM_TITLE)) != nullptr; }));
     clickButton(GetDlgItem(box, IDYES));
     ASSERT_TRUE(waitFor([&] { return SendMessageW(list(), LB_GETCOUNT, 0, 0) == 0; }));
     EXPECT_EQ(readKey(HISTORY_SECTION, L"0"), L"<missing>");

@@ -142,43 +142,35 @@ protected:
     const std::wstring path = expected::viewerSettingsPath(ownFolder());
 };
 
-TEST(HistoryLimit, ConvertsTheTextAfterThePrefixLikeASignedDecimal)
-{
-    struct Case {
-        const wchar_t* text;
-        int value;
-    } cases[] = {
-        {L"5", 5},           {L"", 0},           {L"abc", 0},       {L"-3", -3},
-        {L"+5", 5},          {L" 7", 7},         {L"\t\r\n 12x", 12}, {L"99999999999", INT_MAX},
-        {L"-99999999999", INT_MIN}, {L"2147483647", INT_MAX}, {L"-2147483648", INT_MIN}, {L"+-1", 0},
-        {L"1 2", 1},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(parseSignedDecimal(c.text), c.value) << wideToUtf8(c.text);
-}
-
+// The limit is the text after the value's first character, read like a
+// signed decimal; keys from 0 to the limit less one are listed.
 TEST_F(HistoryTest, LimitDecidesWhichKeysAreSeen)
 {
     std::wstring entries;
     for (int i = 0; i <= 40; i++)
         entries += std::to_wstring(i) + L"=xhost" + std::to_wstring(i) + L"\r\n";
-
     writeHistory(entries);
     EXPECT_EQ(lines().size(), 32u) << "no HistoryLimit: keys 0 to 31";
     EXPECT_EQ(lines().back(), L"host31");
     writeHistory(entries, L"HistoryLimit=\r\n");
     EXPECT_EQ(lines().size(), 32u) << "an empty HistoryLimit";
 
-    struct Case {
-        const wchar_t* value;
-        size_t listed;
-    } cases[] = {{L"x5", 5}, {L"x", 0}, {L"xabc", 0}, {L"x-3", 0}, {L"x+5", 5}, {L"x 7", 7}, {L"x0", 0},
-                 {L"x99999999999", 41}, {L"d40", 40}};
-    for (const Case& c : cases) {
-        writeHistory(entries, std::wstring(L"HistoryLimit=") + c.value + L"\r\n");
-        EXPECT_EQ(lines().size(), c.listed) << wideToUtf8(c.value);
+    const struct {
+        const wchar_t* text; // after the first character
+        int value;
+        int listed; // -1: no text a settings file can hold
+    } cases[] = {
+        {L"5", 5, 5}, {L"", 0, 0}, {L"abc", 0, 0}, {L"-3", -3, 0}, {L"+5", 5, 5}, {L" 7", 7, 7}, {L"0", 0, 0},
+        {L"40", 40, 40}, {L"\t\r\n 12x", 12, -1}, {L"99999999999", INT_MAX, 41}, {L"-99999999999", INT_MIN, 0},
+        {L"2147483647", INT_MAX, 41}, {L"-2147483648", INT_MIN, 0}, {L"+-1", 0, 0}, {L"1 2", 1, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseSignedDecimal(c.text), c.value) << wideToUtf8(c.text);
+        if (c.listed >= 0) {
+            writeHistory(entries, std::wstring(L"HistoryLimit=d") + c.text + L"\r\n");
+            EXPECT_EQ(lines().size(), static_cast<size_t>(c.listed)) << wideToUtf8(c.text);
+        }
     }
-
 }
 
 // Delete record and Clear the list take out exactly the lines of the keys and
