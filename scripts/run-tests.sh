@@ -50,7 +50,13 @@ for arch in $lanes; do
   echo "== $arch lane: launcher under test $launcher"
   echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
   [ "$arch" != i686 ] || rm -f "$KORVANE_BUILD/silent-install-seconds.txt"
+  rm -f "$build/harness/restarts.log"
   step ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" || status=1
+  # Said, so that how often Wine fails to start a program stays in sight.
+  if [ -s "$build/harness/restarts.log" ]; then
+    echo "Cases that Wine did not start, and the harness started once more:"
+    cat "$build/harness/restarts.log"
+  fi
   if [ "$arch" = i686 ] && [ -f "$KORVANE_BUILD/silent-install-seconds.txt" ]; then
     version=$(head -n 1 "$KORVANE_BUILD/release/version.txt")
     echo "Installer: $(stat -c %s "$KORVANE_BUILD/KorvanePortable_${version}_English.paf.exe") bytes; a fresh silent install took $(<"$KORVANE_BUILD/silent-install-seconds.txt") s"

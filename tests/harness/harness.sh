@@ -11,9 +11,9 @@
 #     program, or any command, in that prefix, display and lane | cleanup DIR | runs-32bit
 # Setup starts a keeper, in a session of its own, that holds PREFIX.lock while the
 # harness is up: one run at a time uses a prefix, and a free lock means no run owns
-# what an earlier one left. It tears down (by pid, and `wineserver -k`) when told,
-# when its owner ends, or when setup fails or is stopped; Xvfb and the lane die with it.
-# KORVANE_FORCE_LANE=1 takes the lane even where the kernel runs 32-bit code.
+# what an earlier one left. It tears down (by pid, and `wineserver -k`) when told, when its
+# owner ends, or when setup fails or is stopped. KORVANE_FORCE_LANE=1: the lane even where
+# the kernel runs 32-bit code.
 set -euo pipefail
 wine64=/usr/lib/wine/wine64
 fail() { echo "$*" >&2; exit "${status:-1}"; }
@@ -123,8 +123,7 @@ make_prefix() {
     mkdir -p "$prefix" && echo incomplete >"$ready"
     find "$prefix" -mindepth 1 -maxdepth 1 ! -name .korvane-prefix -exec rm -rf {} +
     busy in_harness "$wine64" wineboot -i </dev/null >"$dir/prefix.log" 2>&1 9>&- || fail "Wine could not create the prefix $prefix: $(tail -n 1 "$dir/prefix.log")"
-    # Without a window manager: Wine draws the frames itself and destroys
-    # windows at once; a crash never waits on a dialog.
+    # No window manager: Wine draws the frames and destroys windows at once; no crash dialog.
     local reg='REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n"Decorated"="N"\n'
     reg+='\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n'
     [ -z "$dpi" ] || reg+='\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n\n'`
@@ -272,13 +271,14 @@ case $command in
     [ "$command" = run ] || [ "$(realpath -m "${WINEPREFIX:-$prefix}")" != "$prefix" ] ||
       alive "$server_pid" "${server_start:-}" || fail "The harness's wineserver (process $server_pid) is not running"
     [ "$command" = run ] && in_harness "$@"
-    # Wine now and then fails to start a process and says nothing: a GoogleTest
-    # case that ends so, with no output at all, never ran, and starts once more.
+    # Wine now and then fails to start a process and says nothing: a GoogleTest case that
+    # ends so, with no output at all, never ran, and starts once more (noted in DIR/restarts.log).
     out=$(mktemp)
     for try in 1 2; do
       status=0
       (in_harness setpriv --pdeathsig KILL -- "$wine64" "$@") >"$out" 2>&1 || status=$?
       [ $try = 1 ] && [ $status != 0 ] && [ ! -s "$out" ] && [[ ${2:-} = --gtest_filter=* ]] || break
+      echo "$(date +%T) $1 $2: status $status, no output" >>"$dir/restarts.log"
     done
     cat "$out" && rm -f "$out"
     [ $status = 0 ] || fail "$1 ended with status $status"
