@@ -63,13 +63,17 @@ bool startViewerWith(const wchar_t* hostArgument)
 
 bool isExactInAnsi(const wchar_t* text, UINT codePage)
 {
+    // UTF-8 has no best fit, but a lone surrogate becomes U+FFFD, a character
+    // that may name another folder.
+    if (codePage == CP_UTF8 || (codePage == CP_ACP && GetACP() == CP_UTF8))
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, nullptr, 0, nullptr, nullptr) > 0;
     int bytes = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0)
         return false;
     std::unique_ptr<char[]> image(new char[bytes]);
     std::unique_ptr<char[]> exact(new char[bytes]);
     WideCharToMultiByte(codePage, 0, text, -1, image.get(), bytes, nullptr, nullptr);
-    // Code pages without best fit (UTF-8) refuse the flag: nothing to compare.
+    // Other code pages without best fit refuse the flag: nothing to compare.
     if (WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text, -1, exact.get(), bytes, nullptr, nullptr) != bytes)
         return GetLastError() == ERROR_INVALID_FLAGS;
     return memcmp(image.get(), exact.get(), bytes) == 0;

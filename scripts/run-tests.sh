@@ -51,7 +51,12 @@ for arch in $lanes; do
   echo "   SHA-256 $(sha256sum "$launcher" | cut -d' ' -f1)"
   [ "$arch" != i686 ] || rm -f "$KORVANE_BUILD/silent-install-seconds.txt"
   rm -f "$build/harness/restarts.log"
-  step ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@" || status=1
+  step ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -O "$build/ctest.log" "$@" || status=1
+  # Here every case and check must run: a skipped one fails the run.
+  if grep -q "tests did not run" "$build/ctest.log"; then
+    echo "FAIL: $arch lane: tests were skipped (listed above)"
+    status=1
+  fi
   # Said, so that how often Wine fails to start a program stays in sight.
   if [ -s "$build/harness/restarts.log" ]; then
     echo "Cases that Wine did not start, and the harness started once more:"

@@ -362,8 +362,9 @@ TEST_F(GuiTest, LaunchersOnTwoDrivesUseTheirOwnLoaderClasses)
 
 // ---- Recent connections ----------------------------------------------------
 
-// The panel lists the entries in key order, although the list box is sorted,
-// and puts the first into the host. A click takes a line; a double click
+// The panel lists the entries in key order, although the list box is sorted
+// (it would begin with the blank line and the switch), and puts the first
+// into the host. A click takes a line; a double click
 // connects to the clicked line, whatever the host holds.
 TEST_F(GuiTest, HistoryFillsThePanelAndADoubleClickConnectsToTheClickedLine)
 {

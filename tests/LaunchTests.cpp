@@ -62,8 +62,9 @@ TEST(CommandLines, DataFoldersAnAnsiProgramWouldMisreadAreRefused)
         /* 6 */ {true, L"E:\\\x0101\\Data", false},  // "a"
         /* 7 */ {true, L"E:\\x\xff3cy\\Data", false},  // a backslash
     };
-    // UTF-8 has no best fit (Windows refuses the flag): every folder reaches the program as it is.
+    // UTF-8 has no best fit: a folder reaches the program as it is, unless a lone surrogate becomes U+FFFD.
     EXPECT_TRUE(isExactInAnsi(L"E:\\q\xff02\x4e2d\\Data", CP_UTF8));
+    EXPECT_FALSE(isExactInAnsi(L"E:\\a\xd800" L"b\\Data", CP_UTF8));
     for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); row++) {
         const Case& c = cases[row];
         if (!c.only1252 || GetACP() == 1252) {

@@ -330,13 +330,15 @@ bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count)
     // before the rename. A second name for the old file, made while it is
     // held, shows afterwards whether another program wrote it in between.
     bool linked = written && CreateHardLinkW(old.getString(), held.path.getString(), nullptr);
-    const DWORD linkError = GetLastError();
+    const bool occupied = !linked && (GetLastError() == ERROR_ALREADY_EXISTS ||
+                                      GetFileAttributesW(old.getString()) != INVALID_FILE_ATTRIBUTES);
     CloseHandle(held.handle);
     held.handle = INVALID_HANDLE_VALUE;
-    // Only where the drive has no second names (FAT) are the size and time
-    // checked instead; something else at that name refuses the rewrite.
-    written = written && (linked || ((linkError == ERROR_INVALID_FUNCTION || linkError == ERROR_NOT_SUPPORTED) &&
-                                     looksAsRead(held)));
+    // Something at that name (no file of this rewrite's: it left the hold in
+    // place) refuses the rewrite. Where the drive makes no second names (FAT;
+    // the error differs, under Wine it is access denied), only the size and
+    // time are checked.
+    written = written && (linked || (!occupied && looksAsRead(held)));
     if (!written || !renameOver(fresh, temporary.getString(), held.path.getString())) {
         if (fresh != INVALID_HANDLE_VALUE)
             deleteOpenFile(fresh, temporary.getString());
@@ -348,12 +350,12 @@ bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count)
     }
     bool replaced = true;
     if (linked) {
-        HANDLE previous = CreateFileW(old.getString(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
-        // Unless the old file can be seen to be as it was read, the rewrite
-        // does not count as made, and its second name is not removed.
-        replaced = previous != INVALID_HANDLE_VALUE && isAsRead(previous, held);
-        if (previous != INVALID_HANDLE_VALUE && !replaced) {
+        // Shared with writers too, so that one that still has the old file
+        // open cannot keep it from being checked.
+        HANDLE previous = CreateFileW(old.getString(), GENERIC_READ | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+        if (previous != INVALID_HANDLE_VALUE && !isAsRead(previous, held)) {
             // Another program wrote the old file meanwhile: it goes back, with
             // that write, and nothing is deleted. A program that has the new
             // file open for a moment delays it.
@@ -366,6 +368,7 @@ bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count)
                 if (!back)
                     Sleep(1);
             }
+            replaced = false;
         }
         if (previous != INVALID_HANDLE_VALUE)
             CloseHandle(previous);

@@ -57,5 +57,7 @@ bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held);
 // file go. False, with the old file as it was and no temporary file, when
 // anything fails: a full drive, security that the new file cannot be given,
 // a file of the launcher's own names that it did not make (a directory or a
-// link), or another program that opened or wrote the file since.
+// link), or another program that opened or wrote the file since. The file's
+// second name may stay while another program has it open without sharing
+// deletion; the next hold removes it.
 bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count);
