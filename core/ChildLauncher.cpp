@@ -63,9 +63,11 @@ bool startViewerWith(const wchar_t* hostArgument)
 
 bool isExactInAnsi(const wchar_t* text, UINT codePage)
 {
+    if (codePage == CP_ACP)
+        codePage = GetACP();
     // UTF-8 has no best fit, but a lone surrogate becomes U+FFFD, a character
     // that may name another folder.
-    if (codePage == CP_UTF8 || (codePage == CP_ACP && GetACP() == CP_UTF8))
+    if (codePage == CP_UTF8)
         return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, nullptr, 0, nullptr, nullptr) > 0;
     int bytes = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0)

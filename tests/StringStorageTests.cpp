@@ -242,7 +242,6 @@ TEST(HostText, SwitchesAreTextsThatBeginWithADashOrASlash)
         /* 7 */ {1252, L"\x2215x", true},
         /* 8 */ {1252, L"\x4e2dhost", false},
         /* 9 */ {932, L"\x00adlisten", true},  // a soft hyphen becomes a dash
-        /* 10 */ {1252, L"\x00adlisten", false},
     };
     for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); row++) {
         const Case& c = cases[row];
