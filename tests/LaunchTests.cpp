@@ -65,6 +65,8 @@ TEST(CommandLines, DataFoldersAnAnsiProgramWouldMisreadAreRefused)
     // UTF-8 has no best fit: a folder reaches the program as it is, unless a lone surrogate becomes U+FFFD.
     EXPECT_TRUE(isExactInAnsi(L"E:\\q\xff02\x4e2d\\Data", CP_UTF8));
     EXPECT_FALSE(isExactInAnsi(L"E:\\a\xd800" L"b\\Data", CP_UTF8));
+    // Code page 932's best fit turns the yen sign into a backslash: another folder.
+    EXPECT_FALSE(isExactInAnsi(L"E:\\a\x00a5" L"b\\Data", 932));
     for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); row++) {
         const Case& c = cases[row];
         if (!c.only1252 || GetACP() == 1252) {

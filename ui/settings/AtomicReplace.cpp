@@ -350,11 +350,8 @@ bool replaceHeldFile(HeldSettingsFile& held, const char* bytes, size_t count)
     }
     bool replaced = true;
     if (linked) {
-        // Shared with writers too, so that one that still has the old file
-        // open cannot keep it from being checked.
-        HANDLE previous = CreateFileW(old.getString(), GENERIC_READ | DELETE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
+        HANDLE previous = CreateFileW(old.getString(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
         if (previous != INVALID_HANDLE_VALUE && !isAsRead(previous, held)) {
             // Another program wrote the old file meanwhile: it goes back, with
             // that write, and nothing is deleted. A program that has the new
