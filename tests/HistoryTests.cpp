@@ -582,6 +582,11 @@ TEST_F(HistoryTest, RewriteChangesTheContentOnly)
         EXPECT_FALSE(fileExists(path + OLD_SUFFIX));
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
+    // A Clear killed after its rename: the cleared hosts under the second name go when the list is read.
+    writeHistory(L"");
+    writeBytes(path + OLD_SUFFIX, "0=xcleared.example\r\n");
+    EXPECT_TRUE(lines().empty());
+    EXPECT_FALSE(fileExists(path + OLD_SUFFIX));
 }
 
 // Another program that writes the file while the store rewrites it: its

@@ -344,6 +344,10 @@ int readHistoryLimit(const StringStorage& settingsPath)
 
 void listHistory(const wchar_t* settingsPath, HistoryList& list)
 {
+    // A rewrite killed after its rename left the old file, with the hosts
+    // just deleted, beside the new one; once the list is empty, no Delete
+    // record or Clear the list would remove it.
+    removeInterruptedRewrite(settingsPath);
     // A file whose lines do not fit in memory lists nothing.
     try {
         listHistoryOf(settingsPath, list);

@@ -30,7 +30,7 @@ struct HistoryList {
 int readHistoryLimit(const StringStorage& settingsPath);
 
 // The entries below the limit, in ascending key order, each key once; none
-// when the file cannot be read.
+// when the file cannot be read. Removes what an interrupted rewrite left.
 void listHistory(const wchar_t* settingsPath, HistoryList& list);
 
 // Deletes the entry that a list line stands for: every key below the limit

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 const wchar_t TEMPORARY_SUFFIX[] = L".korvane-new";
 const wchar_t OLD_SUFFIX[] = L".korvane-old";
@@ -255,34 +256,57 @@ bool readSettingsFile(const wchar_t* path, SettingsFile& file)
     return true;
 }
 
-bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held)
+namespace {
+
+// Where the launcher's own files lie: beside the target of a link, which is
+// what changes.
+void finalPathOf(const StringStorage& longPath, StringStorage& out)
 {
-    StringStorage longPath;
-    toLongPathForm(path, longPath);
-    // A link is followed: its target is what changes, and the launcher's own
-    // files lie beside the target.
     HANDLE named = CreateFileW(longPath.getString(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (named == INVALID_HANDLE_VALUE || !getFinalPath(named, held.path))
-        held.path.setString(longPath.getString());
+    if (named == INVALID_HANDLE_VALUE || !getFinalPath(named, out))
+        out.setString(longPath.getString());
     if (named != INVALID_HANDLE_VALUE)
         CloseHandle(named);
-    // An interrupted rewrite's files go first, with the hosts that they hold,
-    // even when this rewrite cannot be made: the file's own second name can
-    // no longer be removed once the file is held. Not while another program
-    // holds the file against writing, maybe another launcher in the middle
-    // of its own rewrite.
+}
+
+// Not while another program holds the file against writing, maybe another
+// launcher in the middle of its own rewrite.
+void removeLeftovers(const StringStorage& longPath, const StringStorage& finalPath)
+{
     HANDLE probe = CreateFileW(longPath.getString(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE)
         CloseHandle(probe);
-    if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) {
+    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+        return;
+    for (const wchar_t* suffix : {TEMPORARY_SUFFIX, OLD_SUFFIX}) {
         StringStorage own;
-        ownPath(held, TEMPORARY_SUFFIX, own);
-        removeOwnFile(own.getString());
-        ownPath(held, OLD_SUFFIX, own);
+        own.setString(finalPath.getString());
+        own.appendString(suffix);
         removeOwnFile(own.getString());
     }
+}
+
+} // namespace
+
+void removeInterruptedRewrite(const wchar_t* path)
+{
+    StringStorage longPath, finalPath;
+    toLongPathForm(path, longPath);
+    finalPathOf(longPath, finalPath);
+    removeLeftovers(longPath, finalPath);
+}
+
+bool holdSettingsFile(const wchar_t* path, HeldSettingsFile& held)
+{
+    StringStorage longPath;
+    toLongPathForm(path, longPath);
+    finalPathOf(longPath, held.path);
+    // An interrupted rewrite's files go first, even when this rewrite cannot
+    // be made: the file's own second name can no longer be removed once the
+    // file is held.
+    removeLeftovers(longPath, held.path);
     // Opened for writing too, though nothing is written through it: a file
     // that another program holds against writing is left as it is. Other
     // programs may read it meanwhile, but not write it.

@@ -43,6 +43,11 @@ void toLongPathForm(const wchar_t* path, StringStorage& out);
 // and write it meanwhile. False, with nothing read, when it cannot be read.
 bool readSettingsFile(const wchar_t* path, SettingsFile& file);
 
+// Removes what an interrupted rewrite left beside the file, with the hosts
+// that it may hold: a plain file of the launcher's own names only. Not while
+// another program holds the file against writing.
+void removeInterruptedRewrite(const wchar_t* path);
+
 // Opens the file, denying other programs writing, and reads it whole; removes
 // the files that an interrupted rewrite left, a plain file of the launcher's
 // own names only, even when it then refuses. False, holding nothing,
